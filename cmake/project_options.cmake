@@ -1,0 +1,22 @@
+# Warnings are errors on our own code only; third-party headers come in as SYSTEM.
+add_library(qx_project_options INTERFACE)
+target_compile_options(qx_project_options INTERFACE -Wall -Wextra -Werror)
+target_include_directories(qx_project_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(QX_SANITIZE)
+  set(QX_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_compile_options(qx_project_options INTERFACE ${QX_SANITIZER_FLAGS})
+  target_link_options(qx_project_options INTERFACE ${QX_SANITIZER_FLAGS})
+endif()
+
+# One executable per test source, so a test file that does not build yet does
+# not hold back the others; every test is registered with CTest.
+function(qx_add_gtests)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  foreach(source ${ARG_SOURCES})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} qx_project_options GTest::gtest_main GTest::gmock)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)
+  endforeach()
+endfunction()

@@ -1,0 +1,89 @@
+// Plain values that travel in message fields: device status, link-mode bits,
+// wire enumerations and the records that the message codecs fill.
+#pragma once
+
+#include <cstdint>
+
+using qx_service_status_t = uint32_t;
+enum : qx_service_status_t {
+    QX_SERVICE_STATUS_SUCCESS = 0,
+    QX_SERVICE_STATUS_NOT_IMPLEMENTED = 1,
+    QX_SERVICE_STATUS_UNSPECIFIED_ERROR = 2,
+    QX_SERVICE_STATUS_OPERATION_FAILED = 3,
+    QX_SERVICE_STATUS_OPERATION_NOT_PERMITTED = 4,
+    QX_SERVICE_STATUS_OPERATION_NOT_SUPPORTED_BY_DEVICE = 5,
+    QX_SERVICE_STATUS_OPERATION_NOT_SUPPORTED_BY_INTERFACE = 6,
+    QX_SERVICE_STATUS_NOT_CONNECTED = 7,
+    QX_SERVICE_STATUS_SOCKET_READ_ERROR = 8,
+    QX_SERVICE_STATUS_SOCKET_WRITE_ERROR = 9,
+    QX_SERVICE_STATUS_TIMED_OUT = 10,
+    QX_SERVICE_STATUS_UNKNOWN_NETWORK_ERROR = 11,
+    QX_SERVICE_STATUS_UNABLE_TO_OPEN_SOCKET = 12,
+    QX_SERVICE_STATUS_BUFFER_TOO_SMALL = 13,
+    QX_SERVICE_STATUS_EXCEEDING_STRING_LENGTH_LIMIT = 14,
+    QX_SERVICE_STATUS_INVALID_UTF8 = 15,
+    QX_SERVICE_STATUS_UNABLE_TO_ALLOCATE_MEMORY = 16,
+    QX_SERVICE_STATUS_INVALID_ARGUMENT = 17,
+    QX_SERVICE_STATUS_INVALID_INTERFACE = 18,
+    QX_SERVICE_STATUS_INVALID_COMBINATION = 19,
+    QX_SERVICE_STATUS_PROTOCOL_ERROR = 20,
+    QX_SERVICE_STATUS_MAX = 21,
+};
+inline constexpr uint32_t QX_SERVICE_STATUS_NAME_COUNT = 22;
+
+// The constant's identifier for 0..21; nullptr from 22 up, which has no name.
+const char* qx_service_status_name(qx_service_status_t status);
+
+using qx_eth_link_mode_t = uint32_t;
+enum : qx_eth_link_mode_t {
+    QX_ETH_LINK_MODE_10MBIT = 0x001,
+    QX_ETH_LINK_MODE_100MBIT = 0x002,
+    QX_ETH_LINK_MODE_1000MBIT = 0x004,
+    QX_ETH_LINK_MODE_HALF_DUPLEX = 0x040,
+    QX_ETH_LINK_MODE_FULL_DUPLEX = 0x080,
+    QX_ETH_LINK_MODE_FOLLOWER = 0x100,
+    QX_ETH_LINK_MODE_LEADER = 0x200,
+    QX_ETH_LINK_MODE_ANEG = 0x400,
+};
+
+using qx_interface_type_t = uint32_t;
+enum : qx_interface_type_t {
+    QX_INTERFACE_T1 = 0,
+    _QX_INTERFACE_RESERVED_1 = 1,
+    QX_INTERFACE_T = 2,
+};
+// "QX_INTERFACE_T1", "_QX_INTERFACE_RESERVED_1", "QX_INTERFACE_T"; nullptr otherwise.
+const char* qx_interface_type_name(qx_interface_type_t type);
+
+using qx_eth_link_state_t = uint32_t;        // wire: 0 down, 1 up
+using qx_tc10_state_t = uint32_t;            // wire: 0 normal .. 3 sleep aborted
+using qx_tc10_command_t = uint32_t;          // wire: 0 sleep, 1 wake-up
+using qx_cable_test_harness_status_t = uint32_t;  // wire: 0 open, 1 shorted, 2 good
+
+struct qx_eth_interface_status_t {
+    qx_interface_type_t interface_type;
+    qx_eth_link_state_t link_state;
+    qx_eth_link_mode_t link_mode;
+};
+
+struct qx_packet_generator_config_t {
+    uint32_t payload_size;
+    uint32_t payload_type;
+    uint32_t validity;
+    uint8_t burst_size;
+    bool enabled;
+};
+
+struct qx_dcq_reading_t {
+    uint8_t sqi;
+    uint8_t sqi_worst;
+    uint8_t peak_mse;
+    uint8_t peak_mse_worst;
+    uint16_t mse;
+    uint16_t mse_worst;
+};
+
+struct qx_cable_test_result_t {
+    qx_cable_test_harness_status_t harness_status;
+    uint8_t distance_to_fault;
+};
