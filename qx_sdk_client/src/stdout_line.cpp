@@ -1,0 +1,30 @@
+#include "qx_sdk_client/src/stdout_line.hpp"
+
+#include <cerrno>
+#include <string>
+#include <unistd.h>
+
+namespace qx_sdk_client::util {
+
+void print_stdout_line(std::string_view line) {
+    std::string text;
+    text.reserve(line.size() + 1);
+    text.append(line);
+    text.push_back('\n');
+
+    const char* next = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, next, left);
+        if (n > 0) {
+            next += n;
+            left -= static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return;  // closed or broken stdout: drop the line
+        }
+    }
+}
+
+}  // namespace qx_sdk_client::util

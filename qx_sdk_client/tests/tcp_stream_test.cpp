@@ -1,0 +1,310 @@
+#include "qx_sdk_client/src/tcp_stream.hpp"
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using qx_sdk_client::net::IoError;
+using qx_sdk_client::net::SocketAddress;
+using qx_sdk_client::net::TcpStream;
+
+constexpr auto test_timeout = 5s;  // bounds every blocking read in these tests
+
+// A listening loopback socket; accept() waits at most test_timeout.
+class Listener {
+public:
+    explicit Listener(int family = AF_INET) : family_(family) {
+        fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto address = family == AF_INET ? SocketAddress::parse("127.0.0.1", 0) : SocketAddress::parse("::1", 0);
+        ok_ = fd_ >= 0 && ::bind(fd_, address->native(), address->native_size()) == 0 && ::listen(fd_, 16) == 0;
+        sockaddr_storage bound{};
+        socklen_t size = sizeof bound;
+        if (ok_ && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &size) == 0) {
+            address_ = SocketAddress::from_native(reinterpret_cast<sockaddr*>(&bound), size);
+        }
+    }
+    ~Listener() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return ok_ && address_.has_value(); }
+    const SocketAddress& address() const { return *address_; }
+
+    TcpStream accept() {
+        pollfd watch{fd_, POLLIN, 0};
+        const int ready = ::poll(&watch, 1, static_cast<int>(std::chrono::milliseconds(test_timeout).count()));
+        EXPECT_EQ(ready, 1) << "no connection to accept";
+        return TcpStream::from_fd(ready == 1 ? ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC) : -1);
+    }
+
+private:
+    int family_;
+    int fd_ = -1;
+    bool ok_ = false;
+    std::optional<SocketAddress> address_;
+};
+
+struct Pair {
+    TcpStream client;
+    TcpStream server;
+};
+
+Pair connected_pair(Listener& listener) {
+    auto client = TcpStream::connect(listener.address());
+    EXPECT_TRUE(client.has_value()) << client.error().describe();
+    TcpStream server = listener.accept();
+    EXPECT_TRUE(client->set_read_timeout(test_timeout).has_value());
+    EXPECT_TRUE(server.set_read_timeout(test_timeout).has_value());
+    return {std::move(*client), std::move(server)};
+}
+
+std::span<const uint8_t> bytes_of(const char* text) {
+    return {reinterpret_cast<const uint8_t*>(text), std::strlen(text)};
+}
+
+std::string read_text(TcpStream& stream, size_t n) {
+    std::string text(n, '\0');
+    const auto result = stream.read_exact({reinterpret_cast<uint8_t*>(text.data()), n});
+    EXPECT_TRUE(result.has_value()) << result.error().describe();
+    return text;
+}
+
+// Waits until `n` bytes are queued for reading, so a test about "what already
+// waits" does not depend on delivery timing.
+void wait_for_queued(const TcpStream& stream, size_t n) {
+    const auto deadline = std::chrono::steady_clock::now() + test_timeout;
+    std::vector<uint8_t> peek(n);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const ssize_t got = ::recv(stream.fd(), peek.data(), n, MSG_PEEK | MSG_DONTWAIT);
+        if (got >= static_cast<ssize_t>(n)) return;
+        std::this_thread::sleep_for(1ms);
+    }
+    ADD_FAILURE() << "bytes did not arrive";
+}
+
+class TcpStreamTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(listener.ok()); }
+    Listener listener;
+};
+
+TEST_F(TcpStreamTest, WriteToClosedPeerFailsWithoutSigpipe) {
+    // With the default disposition a SIGPIPE would end the test binary.
+    const auto previous = std::signal(SIGPIPE, SIG_DFL);
+    auto [client, server] = connected_pair(listener);
+    { TcpStream gone = std::move(server); }
+
+    std::optional<IoError> failure;
+    const std::vector<uint8_t> chunk(1024, 0x55);
+    for (int i = 0; i < 1000 && !failure; ++i) {  // the first writes may still be buffered
+        const auto result = client.write_all(chunk);
+        if (!result) failure = result.error();
+        std::this_thread::sleep_for(1ms);
+    }
+    std::signal(SIGPIPE, previous);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_TRUE(failure->code() == EPIPE || failure->code() == ECONNRESET) << failure->describe();
+}
+
+TEST_F(TcpStreamTest, TimeoutsReadBack) {
+    auto [client, server] = connected_pair(listener);
+    const struct {
+        const char* label;
+        std::optional<std::chrono::nanoseconds> set;
+        std::chrono::nanoseconds at_least;  // 0: expect none
+    } rows[] = {
+        {"client timeout", 1337ms, 1337ms},
+        {"firmware timeout", 5s, 5s},
+        // A sub-microsecond limit must not turn into "no limit".
+        {"one nanosecond", 1ns, 1us},
+        {"none", std::nullopt, 0ns},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        ASSERT_TRUE(client.set_read_timeout(row.set).has_value());
+        ASSERT_TRUE(client.set_write_timeout(row.set).has_value());
+        for (const auto& read_back : {client.read_timeout(), client.write_timeout()}) {
+            ASSERT_TRUE(read_back.has_value());
+            if (row.at_least == 0ns) {
+                EXPECT_FALSE(read_back->has_value());
+            } else {
+                ASSERT_TRUE(read_back->has_value());
+                // The kernel keeps timeouts in clock ticks and may round up.
+                EXPECT_GE(**read_back, row.at_least);
+                EXPECT_LE(**read_back, row.at_least + 20ms);
+            }
+        }
+    }
+}
+
+TEST_F(TcpStreamTest, ZeroOrNegativeTimeoutIsRefusedAndKeepsThePreviousOne) {
+    auto [client, server] = connected_pair(listener);
+    ASSERT_TRUE(client.set_read_timeout(2s).has_value());
+    for (const std::chrono::nanoseconds bad : {0ns, -1000000ns}) {
+        const auto result = client.set_read_timeout(bad);
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().code(), EINVAL);
+        const auto read_back = client.read_timeout();
+        ASSERT_TRUE(read_back.has_value() && read_back->has_value());
+        EXPECT_GE(**read_back, 2s);
+    }
+}
+
+TEST_F(TcpStreamTest, ReadTimesOutWhenNothingArrives) {
+    auto [client, server] = connected_pair(listener);
+    ASSERT_TRUE(client.set_read_timeout(50ms).has_value());
+    std::array<uint8_t, 4> header{};
+    const auto result = client.read_exact(header);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_TRUE(result.error().is_timeout()) << result.error().describe();
+}
+
+TEST_F(TcpStreamTest, ReadExactAssemblesSplitWrites) {
+    auto [client, server] = connected_pair(listener);
+    std::thread writer([&server] {
+        for (const char* piece : {"he", "ll", "o, ", "wor", "ld"}) {
+            EXPECT_TRUE(server.write_all(bytes_of(piece)).has_value());
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    EXPECT_EQ(read_text(client, 3), "hel");
+    EXPECT_EQ(read_text(client, 9), "lo, world");
+    writer.join();
+}
+
+TEST_F(TcpStreamTest, ReadExactReportsPeerClosingPartWay) {
+    auto [client, server] = connected_pair(listener);
+    ASSERT_TRUE(server.write_all(bytes_of("abc")).has_value());
+    { TcpStream gone = std::move(server); }
+    std::array<uint8_t, 4> buffer{};
+    const auto result = client.read_exact(buffer);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_TRUE(result.error().is_closed());
+    EXPECT_EQ(result.error().describe(), "connection closed by peer");
+}
+
+TEST_F(TcpStreamTest, DiscardPendingDropsOnlyWhatAlreadyWaits) {
+    auto [client, server] = connected_pair(listener);
+
+    // Nothing queued: returns at once with nothing dropped.
+    auto dropped = client.discard_pending();
+    ASSERT_TRUE(dropped.has_value());
+    EXPECT_EQ(*dropped, 0u);
+
+    // More than one scratch buffer's worth of stale bytes.
+    const std::vector<uint8_t> stale(10000, 0xEE);
+    ASSERT_TRUE(server.write_all(stale).has_value());
+    wait_for_queued(client, stale.size());
+    dropped = client.discard_pending();
+    ASSERT_TRUE(dropped.has_value());
+    EXPECT_EQ(*dropped, stale.size());
+
+    ASSERT_TRUE(server.write_all(bytes_of("fresh")).has_value());
+    EXPECT_EQ(read_text(client, 5), "fresh");
+}
+
+TEST_F(TcpStreamTest, DiscardPendingStopsAtItsLimit) {
+    auto [client, server] = connected_pair(listener);
+    ASSERT_TRUE(server.write_all(bytes_of("0123456789")).has_value());
+    wait_for_queued(client, 10);
+    const auto dropped = client.discard_pending(4);
+    ASSERT_TRUE(dropped.has_value());
+    EXPECT_EQ(*dropped, 4u);
+    EXPECT_EQ(read_text(client, 6), "456789");
+}
+
+TEST_F(TcpStreamTest, DiscardPendingAfterPeerClosedLeavesTheClosureToTheNextRead) {
+    auto [client, server] = connected_pair(listener);
+    ASSERT_TRUE(server.write_all(bytes_of("late")).has_value());
+    { TcpStream gone = std::move(server); }
+    wait_for_queued(client, 4);
+    const auto dropped = client.discard_pending();
+    ASSERT_TRUE(dropped.has_value());
+    EXPECT_EQ(*dropped, 4u);
+    std::array<uint8_t, 1> one{};
+    const auto result = client.read_exact(one);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_TRUE(result.error().is_closed());
+}
+
+TEST_F(TcpStreamTest, MoveTransfersOwnershipAndDestructionCloses) {
+    auto [client, server] = connected_pair(listener);
+    const int fd = client.fd();
+    TcpStream moved = std::move(client);
+    EXPECT_EQ(moved.fd(), fd);
+    EXPECT_EQ(client.fd(), -1);  // NOLINT(bugprone-use-after-move): the moved-from state is the point
+    EXPECT_EQ(client.write_all(bytes_of("x")).error().code(), EBADF);
+    EXPECT_EQ(client.read_timeout().error().code(), EBADF);
+
+    // Move-assigning over a live stream closes the old one: the peer sees end of stream.
+    moved = TcpStream::from_fd(-1);
+    std::array<uint8_t, 1> one{};
+    const auto result = server.read_exact(one);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_TRUE(result.error().is_closed());
+}
+
+TEST_F(TcpStreamTest, ConnectToAClosedPortFails) {
+    SocketAddress address = listener.address();
+    {
+        Listener gone;  // bind a port, then free it again
+        ASSERT_TRUE(gone.ok());
+        address = gone.address();
+    }
+    const auto result = TcpStream::connect(address);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().code(), ECONNREFUSED) << result.error().describe();
+}
+
+TEST(TcpStreamIpv6, ConnectsToLoopback) {
+    Listener listener(AF_INET6);
+    if (!listener.ok()) GTEST_SKIP() << "no IPv6 loopback here";
+    auto [client, server] = connected_pair(listener);
+    ASSERT_TRUE(client.write_all(bytes_of("v6")).has_value());
+    EXPECT_EQ(read_text(server, 2), "v6");
+}
+
+TEST(SocketAddressTest, ParseAndShow) {
+    const struct {
+        const char* text;
+        uint16_t port;
+        uint32_t scope;
+        const char* shown;  // nullptr: refused
+    } rows[] = {
+        {"127.0.0.1", 5000, 0, "127.0.0.1:5000"},
+        {"::1", 80, 0, "[::1]:80"},
+        {"fe80::1", 7, 3, "[fe80::1%3]:7"},
+        {"localhost", 1, 0, nullptr},  // never looked up
+        {"", 1, 0, nullptr},
+        {"1.2.3.4.5", 1, 0, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        const auto address = SocketAddress::parse(row.text, row.port, row.scope);
+        if (row.shown == nullptr) {
+            EXPECT_FALSE(address.has_value());
+            continue;
+        }
+        ASSERT_TRUE(address.has_value());
+        EXPECT_EQ(address->to_string(), row.shown);
+        EXPECT_EQ(address->port(), row.port);
+        EXPECT_EQ(SocketAddress::from_native(address->native(), address->native_size()), address);
+    }
+    const auto v4 = SocketAddress::ipv4({127, 0, 0, 1}, 5000);
+    EXPECT_EQ(v4, SocketAddress::parse("127.0.0.1", 5000));
+    EXPECT_FALSE(SocketAddress::from_native(v4.native(), v4.native_size() - 1).has_value());
+}
+
+}  // namespace
