@@ -2,11 +2,23 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+
+#include "qx_sdk_client/src/error.hpp"
+#include "qx_sdk_client/src/tcp_stream.hpp"
 
 namespace qx_sdk_client::util {
 
 // An EAN holds one decimal digit per nibble; shown as XX-XXXXX-XXXXX-X.
 std::string format_ean(uint64_t ean);
+
+// Reads one frame (4-byte header, then the payload it announces) into the
+// front of `buffer`, and nothing beyond it. Failures are TcpStreamReadError:
+// "Failed to read packet header", "Failed to read remaining payload", or,
+// for a payload longer than the buffer leaves after the header, a text
+// giving both sizes; that payload is read and dropped so the stream stays
+// in step with the device.
+error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer);
 
 }  // namespace qx_sdk_client::util

@@ -1,0 +1,44 @@
+// What a firmware update reports to its caller while it runs, and how long
+// each socket call may take meanwhile. The update itself is
+// Device::update_firmware_from_blob / update_firmware_from_path.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace qx_sdk_client::device {
+
+// The values are shared with the Python module's enumeration unchanged.
+enum class FirmwareUpdateResult : uint8_t {
+    Success = 0,
+    TransferError = 1,
+    FirmwareFailedSignatureCheck = 2,
+    FirmwareCorrupt = 3,
+    FirmwareForOtherDevice = 4,
+    UnknownError = 5,
+};
+
+// Called on the updating thread while the device's lock is held, so an
+// implementation must not use the device being updated (such a call fails
+// at once with FailedToAquireLock). Nothing returned can stop the update.
+// An exception leaving a callback abandons the update and leaves the
+// connection's lock broken; implementations are expected not to throw.
+class FirmwareUpdateCallbacks {
+public:
+    virtual ~FirmwareUpdateCallbacks() = default;
+
+    // Once, with the image's size in bytes, after the device accepted the start.
+    virtual void update_started(uint64_t total_size) const = 0;
+    // After each chunk the device acknowledged: image bytes acknowledged so far.
+    virtual void report_progress(uint64_t acknowledged_bytes) const = 0;
+    // Once the finalize reply has been read, and only then.
+    virtual void update_finished(FirmwareUpdateResult result) const = 0;
+    // Once, before finalizing, also after the device refused a chunk.
+    virtual void start_finalizing() const = 0;
+};
+
+// Both socket timeouts while an update runs: the device checks and stores
+// the image before it answers finalize.
+inline constexpr std::chrono::seconds FIRMWARE_UPDATE_TIMEOUT{5};
+
+}  // namespace qx_sdk_client::device

@@ -1,0 +1,212 @@
+#include "qx_sdk_client/src/mdns/service_daemon.hpp"
+
+#include <mutex>
+#include <utility>
+
+#include <avahi-common/error.h>
+#include <avahi-common/thread-watch.h>
+#include <avahi-core/core.h>
+#include <avahi-core/log.h>
+
+#include "qx_sdk_client/src/mdns/bounded_run.hpp"
+#include "qx_sdk_client/src/mdns/browse_session.hpp"
+#include "qx_sdk_client/src/mdns/service_type.hpp"
+
+namespace qx_sdk_client::mdns {
+
+// Everything that lives on the daemon's thread. Destroying it stops that
+// thread first, so nothing below runs concurrently with avahi.
+struct DaemonCore {
+    AvahiThreadedPoll* poll = nullptr;
+    AvahiServer* server = nullptr;
+    bool thread_started = false;
+    std::vector<std::unique_ptr<BrowseSession>> sessions;
+
+    DaemonCore() = default;
+    DaemonCore(const DaemonCore&) = delete;
+    DaemonCore& operator=(const DaemonCore&) = delete;
+
+    ~DaemonCore() {
+        if (thread_started) {
+            avahi_threaded_poll_stop(poll);
+        }
+        for (auto& session : sessions) {
+            session->finish_after_stop();
+        }
+        sessions.clear();
+        if (server != nullptr) {
+            avahi_server_free(server);
+        }
+        if (poll != nullptr) {
+            avahi_threaded_poll_free(poll);
+        }
+    }
+};
+
+namespace {
+
+// Avahi logs interface changes and more to stderr by default; the library
+// has no logging of its own, so none of it may reach the user.
+void drop_avahi_log(AvahiLogLevel, const char*) {}
+
+void silence_avahi() {
+    static std::once_flag once;
+    std::call_once(once, [] { avahi_set_log_function(&drop_avahi_log); });
+}
+
+void on_server_state(AvahiServer*, AvahiServerState, void*) {}
+
+class PollLock {
+public:
+    explicit PollLock(AvahiThreadedPoll* poll) : poll_(poll) { avahi_threaded_poll_lock(poll_); }
+    ~PollLock() { avahi_threaded_poll_unlock(poll_); }
+    PollLock(const PollLock&) = delete;
+    PollLock& operator=(const PollLock&) = delete;
+
+private:
+    AvahiThreadedPoll* poll_;
+};
+
+// A pure browser: it must not announce a host name or records of its own,
+// so that a responder already running on this host sees no conflict, and it
+// must leave the port shareable.
+void configure_as_browser_only(AvahiServerConfig& config) {
+    config.use_ipv4 = 1;
+    config.use_ipv6 = 1;
+    config.disable_publishing = 1;
+    config.publish_hinfo = 0;
+    config.publish_addresses = 0;
+    config.publish_workstation = 0;
+    config.publish_domain = 0;
+    config.publish_aaaa_on_ipv4 = 0;
+    config.publish_a_on_ipv6 = 0;
+    config.add_service_cookie = 0;
+    config.disallow_other_stacks = 0;
+    config.enable_reflector = 0;
+    config.enable_wide_area = 0;
+    config.use_iff_running = 0;
+}
+
+std::string avahi_failure(std::string_view what, int error) {
+    std::string text(what);
+    text += ": ";
+    text += avahi_strerror(error);
+    return text;
+}
+
+}  // namespace
+
+std::expected<ResolvedService, RecvError> Receiver::recv() {
+    if (!channel_) {
+        return std::unexpected(RecvError::Closed);
+    }
+    return channel_->recv(std::nullopt);
+}
+
+std::expected<ResolvedService, RecvError> Receiver::recv_for(std::chrono::milliseconds timeout) {
+    if (!channel_) {
+        return std::unexpected(RecvError::Closed);
+    }
+    return channel_->recv(std::chrono::steady_clock::now() + timeout);
+}
+
+std::size_t Receiver::queued() const { return channel_ ? channel_->queued() : 0; }
+
+ServiceDaemon::ServiceDaemon(std::unique_ptr<DaemonCore> core) : core_(std::move(core)) {}
+
+ServiceDaemon::ServiceDaemon(ServiceDaemon&&) noexcept = default;
+
+ServiceDaemon& ServiceDaemon::operator=(ServiceDaemon&& other) noexcept {
+    if (this != &other) {
+        if (core_) {
+            (void)shutdown();
+        }
+        core_ = std::move(other.core_);
+        channels_ = std::move(other.channels_);
+    }
+    return *this;
+}
+
+ServiceDaemon::~ServiceDaemon() {
+    if (core_) {
+        (void)shutdown();
+    }
+}
+
+std::expected<ServiceDaemon, std::string> ServiceDaemon::create() {
+    silence_avahi();
+    auto core = std::make_unique<DaemonCore>();
+    core->poll = avahi_threaded_poll_new();
+    if (core->poll == nullptr) {
+        return std::unexpected(std::string("failed to create the mDNS poll loop"));
+    }
+    AvahiServerConfig config;
+    avahi_server_config_init(&config);
+    configure_as_browser_only(config);
+    int error = 0;
+    core->server =
+        avahi_server_new(avahi_threaded_poll_get(core->poll), &config, &on_server_state, nullptr, &error);
+    avahi_server_config_free(&config);
+    if (core->server == nullptr) {
+        return std::unexpected(avahi_failure("failed to start the mDNS server", error));
+    }
+    if (avahi_threaded_poll_start(core->poll) < 0) {
+        return std::unexpected(std::string("failed to start the mDNS daemon's thread"));
+    }
+    core->thread_started = true;
+    return ServiceDaemon(std::move(core));
+}
+
+std::expected<Receiver, std::string> ServiceDaemon::browse(std::string_view service_type) {
+    if (!core_) {
+        return std::unexpected(std::string("the mDNS daemon has been shut down"));
+    }
+    auto target = split_service_type(service_type);
+    if (!target) {
+        return std::unexpected(std::move(target.error()));
+    }
+    auto channel = std::make_shared<EventChannel>();
+    {
+        PollLock lock(core_->poll);
+        auto session = BrowseSession::start(core_->server, avahi_threaded_poll_get(core_->poll), *target,
+                                            channel);
+        if (!session) {
+            return std::unexpected(std::move(session.error()));
+        }
+        core_->sessions.push_back(std::move(*session));
+    }
+    channels_.push_back(channel);
+    return Receiver(std::move(channel));
+}
+
+std::expected<void, std::string> ServiceDaemon::shutdown(std::chrono::milliseconds bound) {
+    if (!core_) {
+        return std::unexpected(std::string("the mDNS daemon has already been shut down"));
+    }
+    // Owned by the stopping thread from here: if the stop outlasts the
+    // bound, that thread still frees everything when it ends.
+    DaemonCore* core = core_.release();
+    const BoundedRunOutcome outcome = run_bounded([core] { delete core; }, bound);
+    // On success the core has closed them behind the queued events already;
+    // otherwise no receiver may be left waiting for a daemon that will not
+    // stop, and whatever it reports later is dropped.
+    for (auto& channel : channels_) {
+        channel->close();
+    }
+    channels_.clear();
+    switch (outcome) {
+        case BoundedRunOutcome::Finished:
+            return {};
+        case BoundedRunOutcome::TimedOut:
+            return std::unexpected("the mDNS daemon did not stop within " + std::to_string(bound.count()) +
+                                   " ms; it is left to stop on its own");
+        case BoundedRunOutcome::NoThread:
+            // Its thread may still be inside avahi, so it cannot be freed
+            // from here without risking the wait this bound exists to avoid.
+            return std::unexpected(std::string(
+                "could not start a thread to stop the mDNS daemon; it is left running"));
+    }
+    return {};
+}
+
+}  // namespace qx_sdk_client::mdns

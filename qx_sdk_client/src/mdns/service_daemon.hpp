@@ -1,0 +1,70 @@
+// Our mDNS service-discovery daemon: an embedded avahi stack on a thread of
+// its own that browses for service types and hands out resolved services.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qx_sdk_client/src/mdns/event_channel.hpp"
+#include "qx_sdk_client/src/mdns/resolved_service.hpp"
+
+namespace qx_sdk_client::mdns {
+
+// The receiving end of one browse. Each service instance arrives once;
+// after the daemon has shut down the events still queued arrive, then
+// Closed.
+class Receiver {
+public:
+    std::expected<ResolvedService, RecvError> recv();
+    std::expected<ResolvedService, RecvError> recv_for(std::chrono::milliseconds timeout);
+    // Events waiting to be received.
+    std::size_t queued() const;
+
+private:
+    friend class ServiceDaemon;
+    explicit Receiver(std::shared_ptr<EventChannel> channel) : channel_(std::move(channel)) {}
+
+    std::shared_ptr<EventChannel> channel_;
+};
+
+struct DaemonCore;
+
+class ServiceDaemon {
+public:
+    // Used by the destructor of a daemon that was not shut down.
+    static constexpr std::chrono::milliseconds default_shutdown_bound{2000};
+
+    // Binds the mDNS port (shared with any other responder on the host),
+    // publishes nothing, and starts the daemon's thread.
+    static std::expected<ServiceDaemon, std::string> create();
+
+    // `service_type` as "_name._tcp.local." (the final dot optional).
+    std::expected<Receiver, std::string> browse(std::string_view service_type);
+
+    // Stops the daemon's thread, then closes every channel behind the
+    // events already queued. Waits at most `bound`: past it, or when the
+    // stop cannot be started, the channels are closed at once, the rest of
+    // the stop is left to run on its own and an error is returned.
+    std::expected<void, std::string> shutdown(std::chrono::milliseconds bound = default_shutdown_bound);
+
+    ServiceDaemon(ServiceDaemon&&) noexcept;
+    ServiceDaemon& operator=(ServiceDaemon&&) noexcept;
+    ServiceDaemon(const ServiceDaemon&) = delete;
+    ServiceDaemon& operator=(const ServiceDaemon&) = delete;
+    ~ServiceDaemon();
+
+private:
+    explicit ServiceDaemon(std::unique_ptr<DaemonCore> core);
+
+    std::unique_ptr<DaemonCore> core_;
+    // Kept apart from the core so they can be closed even when the core
+    // cannot be reached because its stop hangs.
+    std::vector<std::shared_ptr<EventChannel>> channels_;
+};
+
+}  // namespace qx_sdk_client::mdns

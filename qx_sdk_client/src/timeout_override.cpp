@@ -1,0 +1,43 @@
+#include "qx_sdk_client/src/timeout_override.hpp"
+
+#include <string>
+#include <utility>
+
+namespace qx_sdk_client::device {
+namespace {
+
+constexpr const char* set_timeout_failed_text = "Failed to set tcp stream timeout";
+
+}  // namespace
+
+error::Result<TcpStreamWithTemporaryTcpTimeoutOverride> TcpStreamWithTemporaryTcpTimeoutOverride::create(
+    net::TcpStream& stream, std::chrono::nanoseconds timeout) {
+    const auto before = stream.read_timeout();
+    if (!stream.set_read_timeout(timeout)) {
+        return std::unexpected(error::Error(error::Error::Kind::TcpStreamReadError, set_timeout_failed_text));
+    }
+    if (!stream.set_write_timeout(timeout)) {
+        // Without this the connection would keep the raised read timeout
+        // after an update that never started. Only a value that was really
+        // read is put back: a failed query must not clear the limit.
+        if (before) {
+            (void)stream.set_read_timeout(*before);
+        }
+        return std::unexpected(error::Error(error::Error::Kind::TcpStreamWriteError, set_timeout_failed_text));
+    }
+    return TcpStreamWithTemporaryTcpTimeoutOverride(stream, before.value_or(std::nullopt));
+}
+
+TcpStreamWithTemporaryTcpTimeoutOverride::TcpStreamWithTemporaryTcpTimeoutOverride(
+    TcpStreamWithTemporaryTcpTimeoutOverride&& other) noexcept
+    : stream(std::exchange(other.stream, nullptr)), previous_read_timeout(other.previous_read_timeout) {}
+
+TcpStreamWithTemporaryTcpTimeoutOverride::~TcpStreamWithTemporaryTcpTimeoutOverride() {
+    if (stream == nullptr) {
+        return;
+    }
+    (void)stream->set_read_timeout(previous_read_timeout);
+    (void)stream->set_write_timeout(previous_read_timeout);
+}
+
+}  // namespace qx_sdk_client::device

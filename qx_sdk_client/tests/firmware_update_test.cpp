@@ -1,0 +1,569 @@
+// Firmware updates against the fake device: which callbacks run in which
+// order, what the device receives, what the caller gets back, and that the
+// connection comes out of every update with its own timeouts and an
+// unbroken lock.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "qx_sdk_client/src/device.hpp"
+#include "qx_sdk_client/src/device_connection.hpp"
+#include "qx_sdk_client/src/firmware_update.hpp"
+#include "qx_sdk_client/src/tcp_stream.hpp"
+#include "qx_sdk_client/src/timeout_override.hpp"
+#include "qx_sdk_client/tests/support/fake_device.hpp"
+#include "qx_sdk_protocol/src/protocol_error.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qx_sdk_client::device::Device;
+using qx_sdk_client::device::FIRMWARE_UPDATE_TIMEOUT;
+using qx_sdk_client::device::FirmwareUpdateCallbacks;
+using qx_sdk_client::device::FirmwareUpdateResult;
+using qx_sdk_client::device::TcpStreamWithTemporaryTcpTimeoutOverride;
+using qx_sdk_client::error::Error;
+using qx_sdk_client::error::Result;
+using qx_sdk_client::net::SocketAddress;
+using qx_sdk_client::net::TcpStream;
+using qx_sdk_protocol::ProtocolError;
+using qx_test::ByteWriter;
+using qx_test::DeviceState;
+using qx_test::FakeDevice;
+using qx_test::Fault;
+
+using Timeout = std::optional<std::chrono::nanoseconds>;
+
+constexpr auto client_timeout = 1337ms;
+constexpr uint16_t start_command = 49;
+constexpr uint16_t chunk_command = 51;
+constexpr uint16_t finalize_command = 53;
+
+// ---- What the callbacks saw ------------------------------------------------
+
+struct Event {
+    enum class Kind { Started, Progress, Finalizing, Finished };
+    Kind kind;
+    uint64_t value = 0;  // size, bytes acknowledged, or the result's number
+
+    friend bool operator==(const Event&, const Event&) = default;
+    friend void PrintTo(const Event& e, std::ostream* os) {
+        static constexpr const char* names[] = {"started", "progress", "finalizing", "finished"};
+        *os << names[static_cast<int>(e.kind)] << '(' << e.value << ')';
+    }
+};
+
+Event started(uint64_t size) { return {Event::Kind::Started, size}; }
+Event progress(uint64_t bytes) { return {Event::Kind::Progress, bytes}; }
+Event finalizing() { return {Event::Kind::Finalizing}; }
+Event finished(FirmwareUpdateResult result) { return {Event::Kind::Finished, static_cast<uint64_t>(result)}; }
+
+// Records every call; optionally turns to the device being updated from
+// inside each callback, which must fail at once instead of waiting on the
+// lock the update holds.
+class Recorder : public FirmwareUpdateCallbacks {
+public:
+    explicit Recorder(const Device* reenter = nullptr) : reenter_(reenter) {}
+
+    void update_started(uint64_t total_size) const override { record(started(total_size)); }
+    void report_progress(uint64_t acknowledged_bytes) const override { record(progress(acknowledged_bytes)); }
+    void update_finished(FirmwareUpdateResult result) const override { record(finished(result)); }
+    void start_finalizing() const override { record(finalizing()); }
+
+    // Read-only to the update, a log to the test.
+    mutable std::vector<Event> events;
+    mutable std::vector<Result<std::string>> reentries;
+
+private:
+    void record(Event event) const {
+        events.push_back(event);
+        if (reenter_ != nullptr) reentries.push_back(reenter_->get_name());
+    }
+
+    const Device* reenter_;
+};
+
+// ---- Fixture helpers -------------------------------------------------------
+
+// No byte repeats within 256 and neighbouring chunks differ, so a lost,
+// doubled or reordered chunk shows.
+std::vector<uint8_t> make_image(size_t length) {
+    std::vector<uint8_t> image(length);
+    for (size_t i = 0; i < length; ++i) image[i] = static_cast<uint8_t>((i * 167 + i / 256 * 13 + 5) & 0xFF);
+    return image;
+}
+
+Device connect(const FakeDevice& fake) {
+    const auto address = SocketAddress::parse(fake.address(), fake.port());
+    if (!address) throw std::runtime_error("fake device address");
+    auto stream = TcpStream::connect(*address);
+    if (!stream) throw std::runtime_error("connect: " + stream.error().describe());
+    auto device = Device::create(*address, std::move(*stream), client_timeout);
+    if (!device) throw std::runtime_error("create: " + device.error().debug_text());
+    return std::move(*device);
+}
+
+struct Timeouts {
+    Timeout read;
+    Timeout write;
+    friend bool operator==(const Timeouts&, const Timeouts&) = default;
+};
+
+void PrintTo(const Timeouts& t, std::ostream* os) {
+    const auto show = [&](const Timeout& v) {
+        if (v) *os << std::chrono::duration_cast<std::chrono::microseconds>(*v).count() << "us";
+        else *os << "none";
+    };
+    *os << "read ";
+    show(t.read);
+    *os << ", write ";
+    show(t.write);
+}
+
+Timeouts timeouts_of(const TcpStream& stream) {
+    const auto read = stream.read_timeout();
+    const auto write = stream.write_timeout();
+    if (!read || !write) throw std::runtime_error("getsockopt failed");
+    return {*read, *write};
+}
+
+Timeouts timeouts_of(const Device& device) {
+    auto lock = qx_sdk_client::device::lock_connection(device.connection());
+    if (!lock) throw std::runtime_error("lock: " + lock.error().debug_text());
+    return timeouts_of(lock->connection().stream);
+}
+
+Error mapped(qx_protocol_status_t status) {
+    return qx_sdk_client::error::protocol_to_client_error(ProtocolError::protocol_status(status));
+}
+
+const Error header_read_failed(Error::Kind::TcpStreamReadError, "Failed to read packet header");
+
+// A temporary directory removed with the test.
+class ScratchDirectory {
+public:
+    ScratchDirectory()
+        : path_(std::filesystem::temp_directory_path() /
+                ("firmware_update_test." + std::to_string(::getpid()) + "." + std::to_string(counter_++))) {
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    static inline int counter_ = 0;
+    std::filesystem::path path_;
+};
+
+// ---- The scenarios ---------------------------------------------------------
+
+enum class Source { Blob, File, MissingFile, Directory, PathWithNul };
+
+struct ScriptedFault {
+    uint16_t command;
+    Fault fault;
+    int times = 1;
+};
+
+struct Scenario {
+    const char* name;
+    // The update.
+    size_t image_length = 0;
+    Source source = Source::Blob;
+    bool reenter = false;
+    // The device.
+    uint16_t chunk_size = 4;
+    std::optional<uint16_t> refuse_chunk = std::nullopt;
+    uint16_t finalize_status = qx_test::device_status::success;
+    std::vector<ScriptedFault> faults = {};
+    // Expected. Progress reports are whole chunks, the last one capped at
+    // the image length; the device then holds exactly those bytes.
+    std::optional<Error> error = std::nullopt;  // absent: success
+    bool calls_started = true;
+    size_t progress_reports = 0;
+    bool calls_finalizing = true;
+    std::optional<FirmwareUpdateResult> result = FirmwareUpdateResult::Success;
+    size_t start_requests = 1;
+    size_t chunk_requests = 0;
+    size_t finalize_requests = 1;
+    bool connection_survives = true;  // false where the device hung up
+};
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
+std::vector<Event> expected_events(const Scenario& s) {
+    std::vector<Event> events;
+    if (s.calls_started) events.push_back(started(s.image_length));
+    for (size_t i = 0; i < s.progress_reports; ++i) {
+        events.push_back(progress(std::min<uint64_t>(uint64_t{s.chunk_size} * (i + 1), s.image_length)));
+    }
+    if (s.calls_finalizing) events.push_back(finalizing());
+    if (s.result) events.push_back(finished(*s.result));
+    return events;
+}
+
+std::vector<uint16_t> expected_commands(const Scenario& s) {
+    std::vector<uint16_t> commands(s.start_requests, start_command);
+    commands.insert(commands.end(), s.chunk_requests, chunk_command);
+    commands.insert(commands.end(), s.finalize_requests, finalize_command);
+    return commands;
+}
+
+// Up to the first difference, so a 65,536-entry mismatch stays readable.
+template <class T>
+void expect_same_sequence(const std::vector<T>& actual, const std::vector<T>& expected, const char* what) {
+    EXPECT_EQ(actual.size(), expected.size()) << what;
+    for (size_t i = 0; i < std::min(actual.size(), expected.size()); ++i) {
+        if (!(actual[i] == expected[i])) {
+            ADD_FAILURE() << what << " differ first at " << i << ": " << testing::PrintToString(actual[i])
+                          << " instead of " << testing::PrintToString(expected[i]);
+            return;
+        }
+    }
+}
+
+class FirmwareUpdate : public testing::TestWithParam<Scenario> {};
+
+TEST_P(FirmwareUpdate, Scenario) {
+    const Scenario& s = GetParam();
+    DeviceState state;
+    state.firmware.chunk_size = s.chunk_size;
+    state.firmware.refuse_chunk = s.refuse_chunk;
+    state.firmware.finalize_status = s.finalize_status;
+    FakeDevice fake(state);
+    const Device device = connect(fake);
+    fake.clear_requests();
+    for (const ScriptedFault& f : s.faults) fake.inject(f.command, f.fault, f.times);
+
+    const std::vector<uint8_t> image = make_image(s.image_length);
+    const Timeouts before = timeouts_of(device);
+    ASSERT_TRUE(before.read.has_value());
+
+    ScratchDirectory scratch;
+    Recorder recorder(s.reenter ? &device : nullptr);
+    Result<void> outcome;
+    std::string path;
+    switch (s.source) {
+        case Source::Blob:
+            outcome = device.update_firmware_from_blob(image, recorder);
+            break;
+        case Source::File:
+            path = (scratch.path() / "image.bin").string();
+            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                         static_cast<std::streamsize>(image.size()));
+            outcome = device.update_firmware_from_path(path, recorder);
+            break;
+        case Source::MissingFile:
+            path = (scratch.path() / "missing.bin").string();
+            outcome = device.update_firmware_from_path(path, recorder);
+            break;
+        case Source::Directory:
+            path = scratch.path().string();
+            outcome = device.update_firmware_from_path(path, recorder);
+            break;
+        case Source::PathWithNul:
+            // Cut at the NUL it would name the existing directory.
+            path = scratch.path().string() + std::string(1, '\0') + "image.bin";
+            outcome = device.update_firmware_from_path(path, recorder);
+            break;
+    }
+
+    // File errors carry the path as given; set up here, where it is known.
+    std::optional<Error> expected_error = s.error;
+    if (s.source == Source::MissingFile || s.source == Source::PathWithNul) {
+        expected_error = Error(Error::Kind::FileOpenError, "Failed to open file " + path);
+    } else if (s.source == Source::Directory) {
+        expected_error = Error(Error::Kind::FileReadError, "Failed to read file " + path);
+    }
+    if (expected_error) {
+        ASSERT_FALSE(outcome.has_value());
+        EXPECT_EQ(outcome.error().debug_text(), expected_error->debug_text());
+    } else {
+        EXPECT_TRUE(outcome.has_value()) << outcome.error().debug_text();
+    }
+
+    expect_same_sequence(recorder.events, expected_events(s), "callbacks");
+    expect_same_sequence(fake.request_commands(), expected_commands(s), "requests");
+
+    const qx_test::FirmwareState received = fake.state().firmware;
+    if (s.calls_started) {
+        EXPECT_EQ(received.announced_size, s.image_length);
+    }
+    const size_t acknowledged = std::min<size_t>(s.progress_reports * s.chunk_size, s.image_length);
+    EXPECT_TRUE(received.image == std::vector<uint8_t>(image.begin(), image.begin() + acknowledged))
+        << "the device holds " << received.image.size() << " bytes, " << acknowledged << " expected";
+    std::vector<uint16_t> indices(s.progress_reports);
+    for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint16_t>(i);
+    expect_same_sequence(received.chunk_indices, indices, "accepted chunk indices");
+
+    if (s.reenter) {
+        EXPECT_EQ(recorder.reentries.size(), recorder.events.size());
+        for (const Result<std::string>& r : recorder.reentries) {
+            ASSERT_FALSE(r.has_value());
+            EXPECT_EQ(r.error().kind(), Error::Kind::FailedToAquireLock);
+        }
+    }
+
+    // Restored however the update ended, from the read timeout alone.
+    EXPECT_EQ(timeouts_of(device), (Timeouts{before.read, before.read}));
+
+    if (s.connection_survives) {
+        // The lock is not broken and the stream is in step with the device.
+        const Result<std::string> name = device.get_name();
+        ASSERT_TRUE(name.has_value()) << name.error().debug_text();
+        EXPECT_EQ(*name, state.name);
+    }
+}
+
+const Scenario scenarios[] = {
+    // Image lengths.
+    {.name = "EmptyImage"},
+    {.name = "OneByte", .image_length = 1, .progress_reports = 1, .chunk_requests = 1},
+    {.name = "ExactlyThreeChunks", .image_length = 12, .progress_reports = 3, .chunk_requests = 3},
+    {.name = "ThreeChunksAndARemainder", .image_length = 14, .progress_reports = 4, .chunk_requests = 4},
+    {.name = "LargestChunkThatFits",
+     .image_length = 2 * 4088 + 1,
+     .chunk_size = 4088,
+     .progress_reports = 3,
+     .chunk_requests = 3},
+
+    // Chunks the device does not acknowledge: finalizing goes on and decides.
+    {.name = "ThirdChunkRefused",
+     .image_length = 20,
+     .refuse_chunk = 2,
+     .progress_reports = 2,
+     .chunk_requests = 3},
+    {.name = "ThirdChunkRefusedAndFinalizeFails",
+     .image_length = 20,
+     .refuse_chunk = 2,
+     .finalize_status = qx_test::device_status::operation_failed,
+     .error = Error(Error::Kind::RemoteOperationFailed),
+     .progress_reports = 2,
+     .result = FirmwareUpdateResult::UnknownError,
+     .chunk_requests = 3},
+    {.name = "FirstChunkAnsweredWithErrorPacket",
+     .image_length = 8,
+     .faults = {{chunk_command, Fault::error_packet(qx_test::device_status::operation_not_permitted)}},
+     .chunk_requests = 1},
+
+    // The start exchange.
+    {.name = "ChunkSizeZero",
+     .image_length = 8,
+     .chunk_size = 0,
+     .error = Error(Error::Kind::ApiError, "Device is requesting a chunk size of 0, which doesn't work"),
+     .calls_started = false,
+     .calls_finalizing = false,
+     .result = std::nullopt,
+     .finalize_requests = 0},
+    {.name = "StartAnsweredWithErrorPacket",
+     .image_length = 8,
+     .faults = {{start_command, Fault::error_packet(qx_test::device_status::operation_not_permitted)}},
+     .error = mapped(QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_PERMITTED),
+     .calls_started = false,
+     .calls_finalizing = false,
+     .result = std::nullopt,
+     .finalize_requests = 0},
+    {.name = "DeviceHangsUpOnStart",
+     .image_length = 8,
+     .faults = {{start_command, Fault::close()}},
+     .error = header_read_failed,
+     .calls_started = false,
+     .calls_finalizing = false,
+     .result = std::nullopt,
+     .finalize_requests = 0,
+     .connection_survives = false},
+
+    // Chunks that cannot be packed: the typed layer's error, nothing truncated or wrapped.
+    {.name = "ChunkSizeAboveBuffer",
+     .image_length = 5000,
+     .chunk_size = 4089,
+     .error = mapped(QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL),
+     .calls_finalizing = false,
+     .result = std::nullopt,
+     .finalize_requests = 0},
+    {.name = "MoreChunksThanTheIndexCounts",
+     .image_length = 65537,
+     .chunk_size = 1,
+     .error = mapped(QX_PROTOCOL_STATUS_VALUE_OUT_OF_BOUNDS),
+     .progress_reports = 65536,
+     .calls_finalizing = false,
+     .result = std::nullopt,
+     .chunk_requests = 65536,
+     .finalize_requests = 0},
+    {.name = "DeviceHangsUpOnThirdChunk",
+     .image_length = 20,
+     .faults = {{chunk_command, Fault::delay_reply(0ms), 2}, {chunk_command, Fault::close()}},
+     .error = header_read_failed,
+     .progress_reports = 2,
+     .calls_finalizing = false,
+     .result = std::nullopt,
+     .chunk_requests = 3,
+     .finalize_requests = 0,
+     .connection_survives = false},
+
+    // The finalize reply decides.
+    {.name = "FinalizeFails",
+     .image_length = 6,
+     .finalize_status = qx_test::device_status::operation_failed,
+     .error = Error(Error::Kind::RemoteOperationFailed),
+     .progress_reports = 2,
+     .result = FirmwareUpdateResult::UnknownError,
+     .chunk_requests = 2},
+    {.name = "FinalizeAnsweredWithAnotherReply",
+     .image_length = 6,
+     .faults = {{finalize_command, Fault::raw(qx_test::frame(52, ByteWriter().u16(0)))}},
+     .error = mapped(QX_PROTOCOL_STATUS_PROTOCOL_ERROR),
+     .progress_reports = 2,
+     .result = FirmwareUpdateResult::TransferError,
+     .chunk_requests = 2},
+    {.name = "DeviceHangsUpOnFinalize",
+     .image_length = 6,
+     .faults = {{finalize_command, Fault::close()}},
+     .error = header_read_failed,
+     .progress_reports = 2,
+     .result = std::nullopt,
+     .chunk_requests = 2,
+     .connection_survives = false},
+    // The one scenario that waits out the update's 5 s timeout.
+    {.name = "FinalizeNeverAnswered",
+     .image_length = 6,
+     .faults = {{finalize_command, Fault::no_reply()}},
+     .error = header_read_failed,
+     .progress_reports = 2,
+     .result = std::nullopt,
+     .chunk_requests = 2},
+
+    // Callbacks that turn to the device being updated.
+    {.name = "CallbacksReenterTheDevice",
+     .image_length = 10,
+     .reenter = true,
+     .progress_reports = 3,
+     .chunk_requests = 3},
+
+    // From a file: read whole before the device is contacted.
+    {.name = "FromFile", .image_length = 10, .source = Source::File, .progress_reports = 3, .chunk_requests = 3},
+    {.name = "FromMissingFile",
+     .source = Source::MissingFile,
+     .calls_started = false,
+     .calls_finalizing = false,
+     .result = std::nullopt,
+     .start_requests = 0,
+     .finalize_requests = 0},
+    {.name = "FromDirectory",
+     .source = Source::Directory,
+     .calls_started = false,
+     .calls_finalizing = false,
+     .result = std::nullopt,
+     .start_requests = 0,
+     .finalize_requests = 0},
+    {.name = "FromPathWithNulByte",
+     .source = Source::PathWithNul,
+     .calls_started = false,
+     .calls_finalizing = false,
+     .result = std::nullopt,
+     .start_requests = 0,
+     .finalize_requests = 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(AgainstFakeDevice, FirmwareUpdate, testing::ValuesIn(scenarios),
+                         [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+
+// A callback that throws abandons the update: the lock is marked broken,
+// yet the timeouts were put back while it was still held.
+TEST(FirmwareUpdateAbandoned, LeavesTheLockBrokenAndTheTimeoutsRestored) {
+    struct Throwing : Recorder {
+        void report_progress(uint64_t) const override { throw std::runtime_error("callback failed"); }
+    };
+    FakeDevice fake;
+    const Device device = connect(fake);
+    // A second descriptor of the same socket: once the lock is broken the
+    // connection's own stream can no longer be reached.
+    const TcpStream same_socket = [&] {
+        auto lock = qx_sdk_client::device::lock_connection(device.connection());
+        if (!lock) throw std::runtime_error("lock: " + lock.error().debug_text());
+        return TcpStream::from_fd(::dup(lock->connection().stream.fd()));
+    }();
+    const Timeouts before = timeouts_of(same_socket);
+    const std::vector<uint8_t> image = make_image(8);
+
+    EXPECT_THROW((void)device.update_firmware_from_blob(image, Throwing()), std::runtime_error);
+    EXPECT_EQ(timeouts_of(same_socket), (Timeouts{before.read, before.read}));
+    fake.clear_requests();
+
+    Recorder recorder;
+    const Result<void> again = device.update_firmware_from_blob(image, recorder);
+    ASSERT_FALSE(again.has_value());
+    EXPECT_EQ(again.error().kind(), Error::Kind::FailedToAquireLock);
+    EXPECT_TRUE(recorder.events.empty());
+    EXPECT_EQ(fake.request_count(), 0u);
+}
+
+// ---- The timeout guard on its own ------------------------------------------
+
+class SocketPair {
+public:
+    SocketPair() {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) throw std::runtime_error("socketpair");
+        ours = TcpStream::from_fd(fds[0]);
+        peer_ = fds[1];
+    }
+    ~SocketPair() { ::close(peer_); }
+    TcpStream ours = TcpStream::from_fd(-1);
+
+private:
+    int peer_ = -1;
+};
+
+TEST(TimeoutOverride, RaisesBothAndRestoresBothFromTheReadTimeout) {
+    struct Case {
+        Timeout read_before;
+        Timeout write_before;
+    };
+    const Case cases[] = {
+        {client_timeout, client_timeout},
+        {std::nullopt, std::nullopt},        // restored as no limit
+        {client_timeout, std::nullopt},      // write follows the read timeout
+    };
+    for (const Case& c : cases) {
+        SocketPair pair;
+        ASSERT_TRUE(pair.ours.set_read_timeout(c.read_before).has_value());
+        ASSERT_TRUE(pair.ours.set_write_timeout(c.write_before).has_value());
+        const Timeout read_before = *pair.ours.read_timeout();  // as the system rounded it
+        {
+            auto guard = TcpStreamWithTemporaryTcpTimeoutOverride::create(pair.ours, FIRMWARE_UPDATE_TIMEOUT);
+            ASSERT_TRUE(guard.has_value()) << guard.error().debug_text();
+            const Timeout raised = std::chrono::nanoseconds(FIRMWARE_UPDATE_TIMEOUT);
+            EXPECT_EQ(timeouts_of(pair.ours), (Timeouts{raised, raised}));
+            // Moving the guard must not restore early, nor twice.
+            auto moved = std::move(*guard);
+            EXPECT_EQ(timeouts_of(pair.ours), (Timeouts{raised, raised}));
+        }
+        EXPECT_EQ(timeouts_of(pair.ours), (Timeouts{read_before, read_before}));
+    }
+}
+
+TEST(TimeoutOverride, FailsOnAStreamThatCannotTakeATimeout) {
+    TcpStream closed = TcpStream::from_fd(-1);
+    const auto guard = TcpStreamWithTemporaryTcpTimeoutOverride::create(closed, FIRMWARE_UPDATE_TIMEOUT);
+    ASSERT_FALSE(guard.has_value());
+    EXPECT_EQ(guard.error(), Error(Error::Kind::TcpStreamReadError, "Failed to set tcp stream timeout"));
+}
+
+}  // namespace
