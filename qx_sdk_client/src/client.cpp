@@ -1,0 +1,56 @@
+#include "qx_sdk_client/src/client.hpp"
+
+#include <algorithm>
+#include <tuple>
+#include <utility>
+#include <variant>
+
+#include "qx_sdk_client/src/scan.hpp"
+#include "qx_sdk_client/src/socket_address.hpp"
+#include "qx_sdk_client/src/tcp_stream.hpp"
+
+namespace qx_sdk_client::client {
+namespace {
+
+using error::Error;
+
+net::SocketAddress socket_address_for(const mdns::ServiceAddress& address, uint16_t port) {
+    if (const auto* v4 = std::get_if<mdns::Ipv4Address>(&address)) {
+        return net::SocketAddress::ipv4(v4->octets, port);
+    }
+    const auto& v6 = std::get<mdns::Ipv6Address>(address);
+    return net::SocketAddress::ipv6(v6.octets, port, 0, v6.scope_id);
+}
+
+}  // namespace
+
+error::Result<std::vector<device::Device>> Client::scan_for_devices() const {
+    return scan_for_devices_with_timeout(DEFAULT_SCAN_TIMEOUT);
+}
+
+error::Result<std::vector<device::Device>> Client::scan_for_devices_with_timeout(
+    std::chrono::nanoseconds scan_duration) const {
+    return run_scan(*this, scan_duration, DAEMON_SHUTDOWN_BOUND);
+}
+
+error::Result<device::Device> Client::connect_device(const mdns::ResolvedService& service) const {
+    for (const mdns::ServiceAddress& address : service.addresses) {
+        net::SocketAddress target = socket_address_for(address, service.port);
+        net::IoResult<net::TcpStream> stream = net::TcpStream::connect(target);
+        if (!stream) {
+            continue;
+        }
+        // The device answered the connect, so its creation decides: another
+        // address of the same host would only reach the same device again.
+        return device::Device::create(std::move(target), std::move(*stream), timeout);
+    }
+    return std::unexpected(Error(Error::Kind::NetworkError));
+}
+
+void sort_devices(std::vector<device::Device>& devices) {
+    std::ranges::stable_sort(devices, {}, [](const device::Device& device) {
+        return std::tuple(device.get_ean(), device.get_serial_number());
+    });
+}
+
+}  // namespace qx_sdk_client::client

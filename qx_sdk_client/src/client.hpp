@@ -1,0 +1,50 @@
+// Discovery: a scan browses by mDNS for a fixed time, connects every device
+// it hears of, and returns them sorted. Each scan stands alone: its daemon
+// and its worker thread end before it returns, and only the devices live on.
+#pragma once
+
+#include <chrono>
+#include <string_view>
+#include <vector>
+
+#include "qx_sdk_client/src/device.hpp"
+#include "qx_sdk_client/src/error.hpp"
+#include "qx_sdk_client/src/mdns/resolved_service.hpp"
+
+namespace qx_sdk_client::client {
+
+inline constexpr std::string_view SERVICE_TYPE = "_br-command-api._tcp.local.";
+inline constexpr std::chrono::nanoseconds DEFAULT_SCAN_TIMEOUT = std::chrono::seconds(1);
+
+class Client {
+public:
+    // `timeout` bounds each read and each write on every connection this
+    // client makes. It must be positive: the socket refuses anything else,
+    // which would leave connections without any bound.
+    explicit Client(std::chrono::nanoseconds timeout) : timeout(timeout) {}
+
+    // scan_for_devices_with_timeout(DEFAULT_SCAN_TIMEOUT).
+    error::Result<std::vector<device::Device>> scan_for_devices() const;
+
+    // Browses for `scan_duration` (counted from the worker's start), then
+    // waits until every service already reported has been connected, so a
+    // scan takes at least its duration. Devices that fail to connect are
+    // reported on stdout and left out. Sorted by (EAN, serial number),
+    // stable, duplicates kept. DeviceDiscoveryError when the daemon, the
+    // browse or the worker thread cannot be started, or for a negative
+    // duration; never throws.
+    error::Result<std::vector<device::Device>> scan_for_devices_with_timeout(
+        std::chrono::nanoseconds scan_duration) const;
+
+    // Tries the service's addresses in turn at its port and creates the
+    // device on the first that accepts; a failed creation is returned as is,
+    // without trying further addresses. NetworkError when none connects.
+    error::Result<device::Device> connect_device(const mdns::ResolvedService& service) const;
+
+    std::chrono::nanoseconds timeout;
+};
+
+// Ascending by EAN, then serial number; equal devices keep their order.
+void sort_devices(std::vector<device::Device>& devices);
+
+}  // namespace qx_sdk_client::client
