@@ -1,0 +1,78 @@
+#include "brisel_qx_api/src/client_class.hpp"
+
+#include <chrono>
+#include <vector>
+
+#include "brisel_qx_api/src/device_class.hpp"
+#include "brisel_qx_api/src/gil.hpp"
+#include "brisel_qx_api/src/method.hpp"
+#include "brisel_qx_api/src/time_conversions.hpp"
+
+namespace brisel_qx_api {
+namespace {
+
+using qx_sdk_client::client::Client;
+using qx_sdk_client::device::Device;
+using qx_sdk_client::error::Result;
+
+// Every read and write on the connections a scan opens is bounded by this.
+constexpr std::chrono::nanoseconds client_timeout = std::chrono::seconds(1) + std::chrono::milliseconds(337);
+
+// A scan keeps the interpreter lock for its whole length, the wait included:
+// Python code of other threads does not run meanwhile.
+Result<std::vector<Device>> scan_for_devices(Client& client) { return client.scan_for_devices(); }
+Result<std::vector<Device>> scan_for_devices_with_timeout(Client& client, std::chrono::nanoseconds timeout) {
+    return client.scan_for_devices_with_timeout(timeout);
+}
+
+Client create_client() { return Client(client_timeout); }
+
+PyMethodDef client_methods[] = {
+    method<"scan_for_devices", scan_for_devices>(
+        "scan_for_devices($self)\n--\n\n"
+        "Scans for devices using DNS-SD\n"
+        "\n"
+        "Returns:\n"
+        "   ([Device]): A list of found devices"),
+    method<"scan_for_devices_with_timeout", scan_for_devices_with_timeout, "timeout">(
+        "scan_for_devices_with_timeout($self, timeout)\n--\n\n"
+        "Scans for devices using DNS-SD, using the given timout.\n"
+        "\n"
+        "Parameters:\n"
+        "    timeout: A time.duration with how long to wait for DNS-SD to\n"
+        "        resolve devices. Default (when using scan_for_devices) is\n"
+        "        1000ms, but often 100ms will be sufficient.\n"
+        "\n"
+        "Returns:\n"
+        "    [Device]: A list of found devices"),
+    {},
+};
+
+OnceSlot client_type;
+
+}  // namespace
+
+PyTypeObject* PyClass<Client>::type() {
+    return as_type(client_type.get([] {
+        PyType_Slot slots[] = {
+            {Py_tp_doc, const_cast<char*>("A client, used for scanning for devices.")},
+            {Py_tp_methods, client_methods},
+            {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<Client>)},
+            {0, nullptr},
+        };
+        PyType_Spec spec{"brisel_qx_api.Client", sizeof(Instance<Client>), 0, not_constructible_flags, slots};
+        return PyRef::steal(PyType_FromSpec(&spec));
+    }));
+}
+
+PyMethodDef& create_client_function() {
+    static PyMethodDef def = function<"create_client", create_client>(
+        "create_client()\n--\n\n"
+        "Creates a client instance.\n"
+        "\n"
+        "Returns:\n"
+        "    (Client): A new client");
+    return def;
+}
+
+}  // namespace brisel_qx_api

@@ -1,0 +1,381 @@
+// The one template that every Python-callable function, method, constructor
+// and attribute getter of the module goes through. A C++ function states what
+// it takes and returns; the template binds the call's arguments, checks the
+// receiver, borrows it, converts the arguments (FromPython), calls, maps an
+// SDK error (client_to_pyerror) and converts the result (ToPython), and lets
+// no C++ exception escape. The borrow is released on every path.
+//
+//   Result<std::string> get_nickname(Interface& handle);
+//   Result<void> set_nickname(Interface& handle, std::string_view nickname);
+//
+//   PyMethodDef interface_methods[] = {
+//       method<"get_nickname", get_nickname>("get_nickname($self)\n--\n\n..."),
+//       method<"set_nickname", set_nickname, "nickname">("set_nickname($self, nickname)\n--\n\n..."),
+//       {},
+//   };
+//
+// The first parameter of a method is the C++ value that the object holds; its
+// PyClass says which class that is and how it is borrowed. The function runs
+// with the interpreter lock held. Its arguments are plain C++ values whose
+// Python owners the call keeps alive, so code inside it may give the lock up
+// while it waits for something (GilReleased, lock_releasing_gil) as long as
+// it touches no Python object meanwhile.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <expected>
+#include <new>
+#include <optional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "brisel_qx_api/src/binding.hpp"
+#include "brisel_qx_api/src/conversions.hpp"
+#include "brisel_qx_api/src/exceptions.hpp"
+#include "brisel_qx_api/src/instance.hpp"
+#include "brisel_qx_api/src/python_errors.hpp"
+
+namespace brisel_qx_api {
+
+// A string literal as a template argument: names of methods and parameters.
+template <size_t N>
+struct FixedString {
+    char text[N]{};
+    constexpr FixedString(const char (&source)[N]) {
+        for (size_t i = 0; i < N; ++i) {
+            text[i] = source[i];
+        }
+    }
+};
+
+namespace method_detail {
+
+template <class F>
+struct FunctionTraits;
+template <class R, class... A>
+struct FunctionTraits<R (*)(A...)> {
+    using Result = R;
+    using Args = std::tuple<A...>;
+};
+template <class R, class... A>
+struct FunctionTraits<R (*)(A...) noexcept> : FunctionTraits<R (*)(A...)> {};
+
+template <class Tuple>
+struct SplitFirst;
+template <class First, class... Rest>
+struct SplitFirst<std::tuple<First, Rest...>> {
+    using Head = First;
+    using Tail = std::tuple<Rest...>;
+};
+
+template <class T>
+struct IsExpected : std::false_type {};
+template <class T, class E>
+struct IsExpected<std::expected<T, E>> : std::true_type {};
+
+// Python entry points return null with an error set; a C++ exception (only
+// allocation failures are expected) becomes one here instead of unwinding
+// through the interpreter.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "unexpected C++ exception");
+    }
+    return nullptr;
+}
+
+template <class R>
+PyObject* result_to_python(R&& result) {
+    using Plain = std::remove_cvref_t<R>;
+    if constexpr (IsExpected<Plain>::value) {
+        if (!result.has_value()) {
+            raise_client_error(std::move(result).error());
+            return nullptr;
+        }
+        if constexpr (std::is_void_v<typename Plain::value_type>) {
+            Py_RETURN_NONE;
+        } else {
+            return ToPython<std::remove_cvref_t<typename Plain::value_type>>::convert(std::move(*result)).release();
+        }
+    } else {
+        return ToPython<Plain>::convert(std::forward<R>(result)).release();
+    }
+}
+
+template <class Call>
+PyObject* call_and_convert(Call&& call) {
+    if constexpr (std::is_void_v<decltype(call())>) {
+        call();
+        Py_RETURN_NONE;
+    } else {
+        return result_to_python(call());
+    }
+}
+
+// The converted arguments of one call, one after the other in parameter
+// order; the first refusal ends the conversion.
+template <class Args>
+class ConvertedArgs;
+template <class... A>
+class ConvertedArgs<std::tuple<A...>> {
+public:
+    static constexpr size_t size = sizeof...(A);
+    using Indices = std::index_sequence_for<A...>;
+
+    bool convert(PyObject* const* bound, const char* const* names) {
+        return convert_all(bound, names, Indices{});
+    }
+
+    template <class F, class... Lead>
+    decltype(auto) apply(F function, Lead&... lead) {
+        return apply_all(function, Indices{}, lead...);
+    }
+
+private:
+    template <size_t... I>
+    bool convert_all(PyObject* const* bound, const char* const* names, std::index_sequence<I...>) {
+        return (convert_one<I>(bound[I], names[I]) && ...);
+    }
+
+    template <size_t I>
+    bool convert_one(PyObject* object, const char* name) {
+        using T = std::tuple_element_t<I, std::tuple<std::remove_cvref_t<A>...>>;
+        auto& slot = std::get<I>(values_);
+        slot = FromPython<T>::convert(object);
+        if (!slot) {
+            name_argument_in_type_error(name);
+            return false;
+        }
+        return true;
+    }
+
+    template <class F, size_t... I, class... Lead>
+    decltype(auto) apply_all(F function, std::index_sequence<I...>, Lead&... lead) {
+        return function(lead..., std::move(*std::get<I>(values_))...);
+    }
+
+    std::tuple<std::optional<std::remove_cvref_t<A>>...> values_;
+};
+
+template <class F>
+PyCFunction as_py_cfunction(F* function) {
+    // The interpreter calls through the type that ml_flags names.
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// Without parameters the interpreter itself refuses every argument.
+template <class Entry, size_t NParameters>
+PyMethodDef method_def(const char* name, const char* doc) {
+    if constexpr (NParameters == 0) {
+        return {name, as_py_cfunction(&Entry::noargs), METH_NOARGS, doc};
+    } else {
+        return {name, as_py_cfunction(&Entry::fastcall), METH_FASTCALL | METH_KEYWORDS, doc};
+    }
+}
+
+inline void raise_borrowed(BorrowKind kind) {
+    PyErr_SetString(PyExc_RuntimeError,
+                    kind == BorrowKind::Exclusive ? already_borrowed_text : already_mutably_borrowed_text);
+}
+
+// Binds a vectorcall-style call (METH_FASTCALL | METH_KEYWORDS) into `bound`.
+template <size_t N>
+bool bind_fastcall(const CallableName& callable, const std::array<const char*, N>& parameters,
+                   PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::array<PyObject*, N>& bound) {
+    return bind_arguments(callable, parameters, args, nargs, KeywordArgs(kwnames, args + nargs), bound.data());
+}
+
+// A module-level function: no receiver, nothing borrowed.
+template <FixedString Name, auto Fn, FixedString... Params>
+struct FunctionEntry {
+    using Args = typename FunctionTraits<decltype(Fn)>::Args;
+    using Converted = ConvertedArgs<Args>;
+    static_assert(Converted::size == sizeof...(Params), "one parameter name per argument");
+    static constexpr std::array<const char*, sizeof...(Params)> parameters{Params.text...};
+
+    static PyObject* fastcall(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) noexcept {
+        return guarded([&]() -> PyObject* {
+            std::array<PyObject*, sizeof...(Params)> bound{};
+            if (!bind_fastcall({nullptr, Name.text}, parameters, args, nargs, kwnames, bound)) {
+                return nullptr;
+            }
+            return run(bound.data());
+        });
+    }
+    static PyObject* noargs(PyObject* /*module*/, PyObject* /*unused*/) noexcept {
+        return guarded([]() -> PyObject* { return run(nullptr); });
+    }
+
+private:
+    static PyObject* run(PyObject* const* bound) {
+        Converted converted;
+        if (!converted.convert(bound, parameters.data())) {
+            return nullptr;
+        }
+        return call_and_convert([&]() -> decltype(auto) { return converted.apply(Fn); });
+    }
+};
+
+// A method: the receiver is checked and borrowed as its class says, for the
+// whole call, before any argument is converted.
+template <FixedString Name, auto Fn, FixedString... Params>
+struct MethodEntry {
+    using AllArgs = typename FunctionTraits<decltype(Fn)>::Args;
+    using Self = std::remove_cvref_t<typename SplitFirst<AllArgs>::Head>;
+    using Converted = ConvertedArgs<typename SplitFirst<AllArgs>::Tail>;
+    static_assert(ModuleClass<Self>, "a method's first parameter is the value its object holds");
+    static_assert(Converted::size == sizeof...(Params), "one parameter name per argument");
+    static constexpr std::array<const char*, sizeof...(Params)> parameters{Params.text...};
+
+    static PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+        return guarded([&]() -> PyObject* {
+            std::array<PyObject*, sizeof...(Params)> bound{};
+            if (!bind_fastcall({PyClass<Self>::name, Name.text}, parameters, args, nargs, kwnames, bound)) {
+                return nullptr;
+            }
+            return run(self, bound.data());
+        });
+    }
+    static PyObject* noargs(PyObject* self, PyObject* /*unused*/) noexcept {
+        return guarded([&]() -> PyObject* { return run(self, nullptr); });
+    }
+
+private:
+    static PyObject* run(PyObject* self, PyObject* const* bound) {
+        PyTypeObject* type = PyClass<Self>::type();
+        if (type == nullptr) {
+            return nullptr;
+        }
+        if (!PyObject_TypeCheck(self, type)) {
+            raise_not_instance(self, PyClass<Self>::name);
+            return nullptr;
+        }
+        Instance<Self>* instance = instance_of<Self>(self);
+        Borrow<PyClass<Self>::borrow> borrow(instance->borrow);
+        if (!borrow.held()) {
+            raise_borrowed(PyClass<Self>::borrow);
+            return nullptr;
+        }
+        Converted converted;
+        if (!converted.convert(bound, parameters.data())) {
+            return nullptr;
+        }
+        return call_and_convert([&]() -> decltype(auto) { return converted.apply(Fn, instance->value); });
+    }
+};
+
+// tp_new of a constructible class: Fn makes the value the new object holds.
+template <auto Fn, FixedString... Params>
+struct ConstructorEntry {
+    using Args = typename FunctionTraits<decltype(Fn)>::Args;
+    using Made = std::remove_cvref_t<typename FunctionTraits<decltype(Fn)>::Result>;
+    using Converted = ConvertedArgs<Args>;
+    static_assert(ModuleClass<Made>, "a constructor returns the value its object holds");
+    static_assert(Converted::size == sizeof...(Params), "one parameter name per argument");
+    static constexpr std::array<const char*, sizeof...(Params)> parameters{Params.text...};
+
+    static PyObject* call(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+        return guarded([&]() -> PyObject* {
+            const Py_ssize_t nargs = PyTuple_Size(args);
+            std::array<PyObject*, sizeof...(Params)> positional{};
+            for (Py_ssize_t i = 0; i < nargs && i < static_cast<Py_ssize_t>(positional.size()); ++i) {
+                positional[static_cast<size_t>(i)] = PyTuple_GetItem(args, i);
+            }
+            KeywordArgs keywords;
+            if (!KeywordArgs::from_dict(kwargs, keywords)) {
+                return nullptr;
+            }
+            std::array<PyObject*, sizeof...(Params)> bound{};
+            if (!bind_arguments({PyClass<Made>::name, "__new__"}, parameters, positional.data(), nargs, keywords,
+                                bound.data())) {
+                return nullptr;
+            }
+            Converted converted;
+            if (!converted.convert(bound.data(), parameters.data())) {
+                return nullptr;
+            }
+            return new_instance_of<Made>(type, converted.apply(Fn)).release();
+        });
+    }
+};
+
+// An attribute getter: Field is a data member of the held value, or a
+// function of it; each read converts anew under a shared borrow.
+template <auto Field>
+struct GetterEntry {
+    static PyObject* get(PyObject* self, void* /*closure*/) noexcept {
+        return guarded([&]() -> PyObject* {
+            using Owner = typename Access::Owner;
+            PyTypeObject* type = PyClass<Owner>::type();
+            if (type == nullptr) {
+                return nullptr;
+            }
+            if (!PyObject_TypeCheck(self, type)) {
+                raise_not_instance(self, PyClass<Owner>::name);
+                return nullptr;
+            }
+            Instance<Owner>* instance = instance_of<Owner>(self);
+            Borrow<BorrowKind::Shared> borrow(instance->borrow);
+            if (!borrow.held()) {
+                raise_borrowed(BorrowKind::Shared);
+                return nullptr;
+            }
+            return result_to_python(Access::read(instance->value));
+        });
+    }
+
+private:
+    template <class F>
+    struct AccessOf;
+    template <class M, class T>
+    struct AccessOf<M T::*> {
+        using Owner = T;
+        static const M& read(const T& value) { return value.*Field; }
+    };
+    template <class R, class T>
+    struct AccessOf<R (*)(const T&)> {
+        using Owner = T;
+        static R read(const T& value) { return Field(value); }
+    };
+    using Access = AccessOf<decltype(Field)>;
+};
+
+}  // namespace method_detail
+
+// A module function; `doc` is "name(params)\n--\n\ndocstring".
+template <FixedString Name, auto Fn, FixedString... Params>
+PyMethodDef function(const char* doc) {
+    return method_detail::method_def<method_detail::FunctionEntry<Name, Fn, Params...>, sizeof...(Params)>(Name.text,
+                                                                                                          doc);
+}
+
+// A method of the class whose value is Fn's first parameter; `doc` is
+// "name($self, params)\n--\n\ndocstring".
+template <FixedString Name, auto Fn, FixedString... Params>
+PyMethodDef method(const char* doc) {
+    return method_detail::method_def<method_detail::MethodEntry<Name, Fn, Params...>, sizeof...(Params)>(Name.text,
+                                                                                                        doc);
+}
+
+// The tp_new slot of a class whose objects Fn makes.
+template <auto Fn, FixedString... Params>
+void* constructor() {
+    return reinterpret_cast<void*>(&method_detail::ConstructorEntry<Fn, Params...>::call);
+}
+
+// A read-only attribute, without docstring of its own.
+template <FixedString Name, auto Field>
+PyGetSetDef getter() {
+    return {Name.text, &method_detail::GetterEntry<Field>::get, nullptr, "", nullptr};
+}
+
+}  // namespace brisel_qx_api

@@ -1,0 +1,156 @@
+// _qx_probe: an extension for the tests only, built from the module's own
+// objects. It reaches what the public classes do not reach yet: the mapping
+// of every SDK error kind, the argument conversions of the handle methods
+// (text, bytes, configurations by attribute), the SDK records as results, and
+// the exclusive borrow of a handle-like class while Python runs inside it.
+#include <string>
+
+#include "brisel_qx_api/src/exceptions.hpp"
+#include "brisel_qx_api/src/gil.hpp"
+#include "brisel_qx_api/src/method.hpp"
+#include "brisel_qx_api/src/registration.hpp"
+#include "brisel_qx_api/src/value_classes.hpp"
+
+namespace brisel_qx_api {
+
+// Stands in for an SDK handle: borrowed exclusively, like the handle classes.
+struct ProbeHandle {
+    uint64_t calls = 0;
+};
+
+template <>
+struct PyClass<ProbeHandle> {
+    static constexpr const char* name = "Probe";
+    static constexpr BorrowKind borrow = BorrowKind::Exclusive;
+    static PyTypeObject* type();
+};
+
+namespace {
+
+using qx_sdk_client::error::Error;
+using qx_sdk_client::error::Result;
+
+// The SDK error of kind number `kind` (declaration order) carrying `text`,
+// raised the way every method raises an SDK error.
+Result<void> fail_with(uint8_t kind, std::string_view text) {
+    if (kind >= Error::kind_count) {
+        return std::unexpected(Error(Error::Kind::ApiError, "probe: no such error kind"));
+    }
+    return std::unexpected(Error(static_cast<Error::Kind>(kind), std::string(text)));
+}
+
+std::string echo_text(std::string_view text) { return std::string(text); }
+
+uint64_t byte_count(std::span<const uint8_t> blob) { return blob.size(); }
+
+// The argument conversions of set_eth_config and set_packet_generator_config,
+// handed back through the result conversions of the matching getters.
+qx_sdk_protocol::types::EthInterfaceConfig extract_eth_config(qx_sdk_protocol::types::EthInterfaceConfig config) {
+    return config;
+}
+std::optional<qx_sdk_protocol::types::PacketGeneratorConfig> extract_packet_generator_config(
+    std::optional<qx_sdk_protocol::types::PacketGeneratorConfig> config) {
+    return config;
+}
+
+// SDK records as the interface methods receive them, turned into objects.
+qx_sdk_protocol::types::InterfaceStatus interface_status(qx_sdk_protocol::types::InterfaceType interface_type,
+                                                         qx_sdk_protocol::types::EthLinkState link_state,
+                                                         qx_sdk_protocol::types::EthRole role,
+                                                         qx_sdk_protocol::types::EthLinkSpeed speed) {
+    return {interface_type, {link_state, role, speed}};
+}
+qx_sdk_protocol::types::DcqReading dcq_reading(uint8_t sqi, uint8_t sqi_worst, uint64_t mse, uint64_t mse_worst,
+                                               uint8_t peak_mse, uint8_t peak_mse_worst) {
+    return {sqi, sqi_worst, static_cast<uint16_t>(mse), static_cast<uint16_t>(mse_worst), peak_mse, peak_mse_worst};
+}
+qx_sdk_protocol::types::CableTestResult cable_test_result(qx_sdk_protocol::types::CableTestHarnessStatus status,
+                                                          uint64_t distance_to_fault) {
+    return {status, static_cast<uint32_t>(distance_to_fault)};
+}
+
+ProbeHandle make_probe() { return {}; }
+
+// Runs `function` while the probe is borrowed, as a callback inside a method.
+PyRef probe_call(ProbeHandle& handle, PyRef function) {
+    ++handle.calls;
+    return PyRef::steal(PyObject_CallNoArgs(function.get()));
+}
+
+uint64_t probe_calls(ProbeHandle& handle) { return handle.calls; }
+
+std::string probe_echo(ProbeHandle& handle, std::string_view text) {
+    ++handle.calls;
+    return std::string(text);
+}
+
+PyMethodDef probe_methods[] = {
+    method<"call", probe_call, "function">("call($self, function)\n--\n\nCalls function() while borrowed."),
+    method<"calls", probe_calls>("calls($self)\n--\n\nHow many calls reached the C++ side."),
+    method<"echo", probe_echo, "text">("echo($self, text)\n--\n\nReturns text."),
+    {},
+};
+
+OnceSlot probe_type;
+
+PyMethodDef functions[] = {
+    function<"fail_with", fail_with, "kind", "text">("fail_with(kind, text)\n--\n\n"),
+    function<"echo_text", echo_text, "text">("echo_text(text)\n--\n\n"),
+    function<"byte_count", byte_count, "blob">("byte_count(blob)\n--\n\n"),
+    function<"extract_eth_config", extract_eth_config, "config">("extract_eth_config(config)\n--\n\n"),
+    function<"extract_packet_generator_config", extract_packet_generator_config, "config">(
+        "extract_packet_generator_config(config)\n--\n\n"),
+    function<"interface_status", interface_status, "interface_type", "link_state", "role", "speed">(
+        "interface_status(interface_type, link_state, role, speed)\n--\n\n"),
+    function<"dcq_reading", dcq_reading, "sqi", "sqi_worst", "mse", "mse_worst", "peak_mse", "peak_mse_worst">(
+        "dcq_reading(sqi, sqi_worst, mse, mse_worst, peak_mse, peak_mse_worst)\n--\n\n"),
+    function<"cable_test_result", cable_test_result, "harness_status", "distance_to_fault">(
+        "cable_test_result(harness_status, distance_to_fault)\n--\n\n"),
+};
+
+// The probe's copy of the module's code has classes and exceptions of its own,
+// so it offers the whole module too: tests pair its extras with its classes.
+int exec_probe(PyObject* module) {
+    if (exec_module(module) != 0) {
+        return -1;
+    }
+    PyTypeObject* probe = PyClass<ProbeHandle>::type();
+    if (probe == nullptr || !add_to_module(module, "Probe", as_object(probe))) {
+        return -1;
+    }
+    for (PyMethodDef& def : functions) {
+        PyRef function = PyRef::steal(PyCFunction_NewEx(&def, module, nullptr));
+        if (!function || !add_to_module(module, def.ml_name, function.get())) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+PyModuleDef_Slot probe_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_probe)},
+    {0, nullptr},
+};
+
+PyModuleDef probe_definition = {
+    PyModuleDef_HEAD_INIT, "_qx_probe", nullptr, 0, nullptr, probe_slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+
+PyTypeObject* PyClass<ProbeHandle>::type() {
+    return as_type(probe_type.get([] {
+        PyType_Slot slots[] = {
+            {Py_tp_methods, probe_methods},
+            {Py_tp_new, constructor<make_probe>()},
+            {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<ProbeHandle>)},
+            {0, nullptr},
+        };
+        PyType_Spec spec{"_qx_probe.Probe", sizeof(Instance<ProbeHandle>), 0, Py_TPFLAGS_DEFAULT, slots};
+        return PyRef::steal(PyType_FromSpec(&spec));
+    }));
+}
+
+}  // namespace brisel_qx_api
+
+PyMODINIT_FUNC PyInit__qx_probe() { return PyModuleDef_Init(&brisel_qx_api::probe_definition); }
