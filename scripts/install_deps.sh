@@ -8,6 +8,7 @@ packages=(
   libavahi-core-dev libutf8proc-dev
   python3 python3-dev python3-pytest python3-zeroconf
   iproute2 util-linux
+  clang-16 libclang-rt-16-dev
 )
 
 missing=()

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test twice: a normal
-# build (C++ and Python tests) and an AddressSanitizer/UBSan build (C++ tests).
+# Installs what is missing, then builds and runs every test:
+#   - the decoders' fuzz targets, each for a few seconds (clang, libFuzzer);
+#   - a normal build: C++ and Python tests;
+#   - an AddressSanitizer/UBSan build: C++ tests, and the Python tests against
+#     a sanitizer build of the module (the runtimes are preloaded for python3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,11 +11,13 @@ scripts/install_deps.sh
 
 jobs=$(nproc)
 
+scripts/run_fuzz.sh 5
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON -DQX_BUILD_PYTHON=OFF >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
