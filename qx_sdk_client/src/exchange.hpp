@@ -27,11 +27,12 @@ namespace qx_sdk_client::device {
 template <class Unpack>
 using UnpackedValue = typename std::invoke_result_t<Unpack&, uint32_t, std::span<const uint8_t>>::value_type;
 
-// Drops stale bytes still waiting on the stream (a reply that arrived after
-// its exchange gave up), then writes `frame` whole. Any failure is
-// TcpStreamWriteError "Failed to send <qualified_name> request".
+// Unless the stream is known to be in step, drops stale bytes still waiting
+// on it (a reply that arrived after its exchange gave up); then writes
+// `frame` whole. Any failure is TcpStreamWriteError "Failed to send
+// <qualified_name> request".
 error::Result<void> send_frame(DeviceConnection& locked, std::span<const uint8_t> frame,
-                               std::string_view qualified_name);
+                               std::string_view qualified_name, bool stream_in_step);
 
 namespace detail {
 
@@ -60,7 +61,7 @@ struct Finished<void, Finish> {
 
 // One exchange on a connection whose lock the caller holds. Pack and unpack
 // failures come back through protocol_to_client_error; read failures as
-// read_packet gives them. Nothing is sent when packing fails.
+// read_reply gives them. Nothing is sent when packing fails.
 template <class Pack, class Unpack>
 error::Result<UnpackedValue<Unpack>> exchange(DeviceConnection& locked, std::string_view qualified_name, Pack&& pack,
                                               Unpack&& unpack) {
@@ -69,13 +70,19 @@ error::Result<UnpackedValue<Unpack>> exchange(DeviceConnection& locked, std::str
     if (!frame) {
         return std::unexpected(error::protocol_to_client_error(std::move(frame).error()));
     }
-    if (error::Result<void> sent = send_frame(locked, *frame, qualified_name); !sent) {
+    // Cleared until this exchange has read and unpacked its whole reply.
+    const bool in_step = std::exchange(locked.stream_in_step, false);
+    if (error::Result<void> sent = send_frame(locked, *frame, qualified_name, in_step); !sent) {
         return std::unexpected(std::move(sent).error());
     }
-    if (error::Result<void> received = util::read_packet(locked.stream, locked.buffer); !received) {
+    bool overrun = false;
+    if (error::Result<void> received = util::read_reply(locked.stream, locked.buffer, overrun); !received) {
+        locked.reply_may_be_late = true;
         return std::unexpected(std::move(received).error());
     }
-    return detail::to_client_result(std::invoke(unpack, version, std::span<const uint8_t>(locked.buffer)));
+    auto value = detail::to_client_result(std::invoke(unpack, version, std::span<const uint8_t>(locked.buffer)));
+    locked.stream_in_step = value.has_value() && !overrun && !locked.reply_may_be_late;
+    return value;
 }
 
 // Takes the lock (see lock_connection) and runs one exchange.

@@ -150,6 +150,21 @@ IoResult<void> TcpStream::read_exact(std::span<uint8_t> bytes) {
     return {};
 }
 
+IoResult<size_t> TcpStream::read_some(std::span<uint8_t> bytes) {
+    for (;;) {
+        const ssize_t n = ::recv(fd_, bytes.data(), bytes.size(), 0);
+        if (n > 0) {
+            return static_cast<size_t>(n);
+        }
+        if (n == 0) {
+            return std::unexpected(IoError::closed());
+        }
+        if (errno != EINTR) {
+            return last_error();
+        }
+    }
+}
+
 IoResult<size_t> TcpStream::discard_pending(size_t limit) {
     uint8_t scratch[4096];
     size_t dropped = 0;

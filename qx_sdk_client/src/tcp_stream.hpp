@@ -68,6 +68,9 @@ public:
     IoResult<void> write_all(std::span<const uint8_t> bytes);
     // Fills `bytes` completely, retrying interrupted and partial receives.
     IoResult<void> read_exact(std::span<uint8_t> bytes);
+    // One receive of at least one and at most bytes.size() bytes, retrying
+    // an interrupted one; returns how many arrived.
+    IoResult<size_t> read_some(std::span<uint8_t> bytes);
 
     // Drops whatever already waits in the receive queue, without waiting for
     // more, and returns how many bytes were dropped. Stops after `limit` bytes

@@ -21,4 +21,11 @@ std::string format_ean(uint64_t ean);
 // in step with the device.
 error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer);
 
+// The same frame, with the same failures, but each receive takes whatever is
+// already waiting, so a reply that has fully arrived costs one system call
+// rather than two. With one request in flight, bytes received beyond the
+// frame can only be left over or unasked for: they are dropped and `overrun`
+// is set, so that the caller drains the stream before its next request.
+error::Result<void> read_reply(net::TcpStream& stream, std::span<uint8_t> buffer, bool& overrun);
+
 }  // namespace qx_sdk_client::util

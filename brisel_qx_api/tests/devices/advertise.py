@@ -34,12 +34,12 @@ async def stdin_closed():
     await closed.wait()
 
 
-async def serve(ports, lifetime):
+async def serve(ports, lifetime, name_prefix):
     zc = AsyncZeroconf(interfaces=["127.0.0.1"], ip_version=IPVersion.V4Only)
     try:
         infos = [
-            AsyncServiceInfo(SERVICE_TYPE, f"qx-bench-{index}.{SERVICE_TYPE}", port=port,
-                             addresses=[socket.inet_aton("127.0.0.1")], server=f"qx-bench-{index}.local.")
+            AsyncServiceInfo(SERVICE_TYPE, f"{name_prefix}-{index}.{SERVICE_TYPE}", port=port,
+                             addresses=[socket.inet_aton("127.0.0.1")], server=f"{name_prefix}-{index}.local.")
             for index, port in enumerate(ports)
         ]
         # Probing takes about a second; all services probe at once.
@@ -63,11 +63,13 @@ def main():
     parser.add_argument("--port", type=int, action="append", required=True)
     parser.add_argument("--lifetime", type=float, default=900.0,
                         help="seconds after which it ends even if stdin stays open")
+    parser.add_argument("--name-prefix", default="qx-bench",
+                        help="service and host names; two advertisers in one namespace need different ones")
     args = parser.parse_args()
     names = [name for _, name in socket.if_nameindex()]
     if names != ["lo"]:
         sys.exit(f"advertise.py: refusing to send multicast: interfaces {names} besides lo")
-    asyncio.run(serve(args.port, args.lifetime))
+    asyncio.run(serve(args.port, args.lifetime, args.name_prefix))
 
 
 if __name__ == "__main__":

@@ -209,10 +209,10 @@ class FakeDevice:
 class Advertiser:
     """advertise.py in a process of its own: one mDNS service per port."""
 
-    def __init__(self, ports):
+    def __init__(self, ports, name_prefix="qx-bench"):
         if not in_private_namespace():
             raise RuntimeError("refusing to advertise: not inside a private network namespace holding only lo")
-        args = [sys.executable, ADVERTISE]
+        args = [sys.executable, ADVERTISE, "--name-prefix", name_prefix]
         for port in ports:
             args += ["--port", str(port)]
         self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=child_environment())
@@ -238,15 +238,16 @@ class Advertiser:
 
 
 class Bench:
-    """Fake devices for `specs`, all advertised; use as a context manager."""
+    """Fake devices for `specs`, all advertised; use as a context manager.
+    Benches up at the same time need different `name_prefix`es."""
 
-    def __init__(self, specs, executable=None):
+    def __init__(self, specs, executable=None, name_prefix="qx-bench"):
         self.devices = []
         self.advertiser = None
         try:
             for spec in specs:
                 self.devices.append(FakeDevice(spec, executable))
-            self.advertiser = Advertiser([device.port for device in self.devices])
+            self.advertiser = Advertiser([device.port for device in self.devices], name_prefix)
         except BaseException:
             self.close()
             raise

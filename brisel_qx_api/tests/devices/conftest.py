@@ -61,15 +61,16 @@ def pytest_unconfigure(config):
         watchdog_output.pop().close()
 
 
-def arm_watchdog():
-    faulthandler.dump_traceback_later(TEST_WATCHDOG_SECONDS, exit=True,
+def arm_watchdog(seconds=TEST_WATCHDOG_SECONDS):
+    faulthandler.dump_traceback_later(seconds, exit=True,
                                       file=watchdog_output[0] if watchdog_output else sys.stderr)
 
 
 @pytest.fixture(autouse=True)
 def watchdog():
+    """A test that needs longer calls the value with its own number of seconds."""
     arm_watchdog()
-    yield
+    yield arm_watchdog
     faulthandler.cancel_dump_traceback_later()
 
 

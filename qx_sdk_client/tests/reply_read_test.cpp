@@ -1,0 +1,242 @@
+// Reading a reply with as few receives as possible (read_reply), and the
+// exchange's resynchronisation when a receive took more than its reply.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "qx_sdk_client/src/device_connection.hpp"
+#include "qx_sdk_client/src/exchange.hpp"
+#include "qx_sdk_client/src/util.hpp"
+#include "qx_sdk_protocol/src/device.hpp"
+#include "qx_sdk_client/tests/sdk_test_bench.hpp"
+#include "qx_sdk_client/tests/support/wire_bytes.hpp"
+
+namespace qx_sdk_test {
+namespace {
+
+using qx_sdk_client::device::PACKET_BUFFER_SIZE;
+using qx_sdk_client::net::TcpStream;
+using qx_test::Bytes;
+using qx_test::Fault;
+
+Bytes pattern(size_t size, uint8_t seed = 1) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<uint8_t>(i * 7 + seed);
+    }
+    return bytes;
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Error read_error(std::string_view text) { return Error(Kind::TcpStreamReadError, std::string(text)); }
+
+// A stream socket pair: the library's stream on one end, raw sends on the other.
+class StreamPair {
+public:
+    StreamPair() {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+            ADD_FAILURE() << "socketpair";
+            return;
+        }
+        stream_.emplace(TcpStream::from_fd(fds[0]));
+        peer_ = fds[1];
+        EXPECT_TRUE(stream_->set_read_timeout(test_timeout));
+        const timeval send_limit{2, 0};
+        ::setsockopt(peer_, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
+    }
+    ~StreamPair() { close_peer(); }
+    StreamPair(const StreamPair&) = delete;
+    StreamPair& operator=(const StreamPair&) = delete;
+
+    TcpStream& stream() { return *stream_; }
+    int peer() const { return peer_; }
+    void send(std::span<const uint8_t> bytes) const {
+        ASSERT_EQ(::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    }
+    void close_peer() {
+        if (peer_ >= 0) {
+            ::close(peer_);
+            peer_ = -1;
+        }
+    }
+
+private:
+    std::optional<TcpStream> stream_;
+    int peer_ = -1;
+};
+
+struct ReadCase {
+    const char* label;
+    Bytes sent;
+    bool peer_closes;
+    size_t frame_size;                        // bytes of the frame expected at the buffer's front
+    bool overrun;                             // more than the frame was received
+    std::optional<std::string_view> failure;  // absent: the frame is read whole
+};
+
+// The same frames and the same failures as read_packet, whatever arrives
+// together with the frame.
+TEST(ReadReply, ReadsOneFrameInOneGoOrFailsWithWhereItStopped) {
+    const Bytes header_of_ten = {0x04, 0x00, 0x0A, 0x00};
+    const Bytes small = qx_test::frame(4, pattern(5));
+    const Bytes full = qx_test::frame(4, pattern(PACKET_BUFFER_SIZE - 4));
+    constexpr std::string_view header = "Failed to read packet header";
+    constexpr std::string_view payload = "Failed to read remaining payload";
+    const std::vector<ReadCase> cases = {
+        {"empty payload", qx_test::frame(2), false, 4, false, std::nullopt},
+        {"small payload", small, false, small.size(), false, std::nullopt},
+        {"payload filling the buffer", full, false, full.size(), false, std::nullopt},
+        {"a frame and more", concat(small, qx_test::frame(6, pattern(3))), false, small.size(), true, std::nullopt},
+        {"closed before any byte", {}, true, 0, false, header},
+        {"closed inside the header", {0x04, 0x00}, true, 0, false, header},
+        {"closed inside the payload", concat(header_of_ten, pattern(3)), true, 0, false, payload},
+        {"silent before the header", {}, false, 0, false, header},
+        {"silent inside the payload", concat(header_of_ten, pattern(9)), false, 0, false, payload},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        StreamPair pair;
+        pair.send(c.sent);
+        if (c.peer_closes) {
+            pair.close_peer();
+        }
+        std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
+        bool overrun = !c.overrun;
+        const Result<void> read = qx_sdk_client::util::read_reply(pair.stream(), buffer, overrun);
+        if (c.failure) {
+            EXPECT_EQ(error_of(read), read_error(*c.failure));
+        } else {
+            ASSERT_TRUE(succeeded(read));
+            EXPECT_EQ(overrun, c.overrun);
+            EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(c.frame_size)),
+                      Bytes(c.sent.begin(), c.sent.begin() + static_cast<ptrdiff_t>(c.frame_size)));
+        }
+    }
+}
+
+TEST(ReadReply, AssemblesAFrameArrivingInPieces) {
+    StreamPair pair;
+    const Bytes sent = qx_test::frame(4, pattern(40));
+    std::thread trickle([&] {
+        for (size_t at = 0; at < sent.size(); at += 3) {
+            pair.send(std::span(sent).subspan(at, std::min<size_t>(3, sent.size() - at)));
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
+    bool overrun = true;
+    const Result<void> read = qx_sdk_client::util::read_reply(pair.stream(), buffer, overrun);
+    trickle.join();
+    ASSERT_TRUE(succeeded(read));
+    EXPECT_FALSE(overrun);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(sent.size())), sent);
+}
+
+// Whatever of an oversize payload one receive took, the rest is dropped
+// exactly: the frame behind it is read whole next.
+TEST(ReadReply, RefusesAnOversizeFrameAndStaysInStep) {
+    for (const size_t length : {PACKET_BUFFER_SIZE - 3, size_t{0xFFFF}}) {
+        SCOPED_TRACE(length);
+        StreamPair pair;
+        const Bytes next = qx_test::frame(6, pattern(5));
+        const Bytes oversize = {0x04, 0x00, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
+        std::thread sender([&] { pair.send(concat(concat(oversize, Bytes(length, 0xEE)), next)); });
+        std::vector<uint8_t> memory(PACKET_BUFFER_SIZE + 64, 0x55);
+        const std::span<uint8_t> buffer(memory.data(), PACKET_BUFFER_SIZE);
+        bool overrun = false;
+        const Result<void> read = qx_sdk_client::util::read_reply(pair.stream(), buffer, overrun);
+        ASSERT_FALSE(read);
+        EXPECT_EQ(read.error().text(), "Reply payload of " + std::to_string(length) +
+                                           " bytes does not fit the packet buffer of 4092 payload bytes");
+        EXPECT_EQ(Bytes(memory.begin() + PACKET_BUFFER_SIZE, memory.end()), Bytes(64, 0x55));
+        ASSERT_TRUE(succeeded(qx_sdk_client::util::read_reply(pair.stream(), buffer, overrun)));
+        sender.join();
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(next.size())), next);
+    }
+}
+
+Bytes name_reply(std::string_view name) {
+    qx_test::ByteWriter payload;
+    payload.text(name);
+    return qx_test::frame(4, payload);
+}
+
+// Bytes that came in with a reply are no reply to anything: dropped, and
+// the stream drained before the next request, so the next reply is the
+// device's own answer.
+TEST(Exchange, BytesArrivingBehindAReplyAreNotTakenForTheNextOne) {
+    Bench bench;
+    bench.fake.inject(3, Fault::raw(concat(name_reply("First"), name_reply("Stale"))));
+    const Result<std::string> first = bench.device.get_name();
+    ASSERT_TRUE(succeeded(first));
+    EXPECT_EQ(*first, "First");
+    const Result<std::string> second = bench.device.get_name();
+    ASSERT_TRUE(succeeded(second));
+    EXPECT_EQ(*second, "QX Test Device");
+}
+
+// A reply followed by the first bytes of another frame: the rest of that
+// frame, arriving later, must be drained before the next request rather
+// than read as the start of its reply.
+TEST(Exchange, APartFrameReceivedBehindAReplyIsDrainedBeforeTheNextRequest) {
+    namespace device = qx_sdk_client::device;
+    namespace proto = qx_sdk_protocol::device;
+    StreamPair pair;
+    const int peer = pair.peer();
+    const device::SharedConnection connection(std::move(pair.stream()));
+    auto guard = device::lock_connection(connection);
+    ASSERT_TRUE(guard);
+    device::DeviceConnection& locked = guard->connection();
+    locked.protocol_version = 2;
+    const auto get_name = [&] {
+        return device::exchange(locked, "get_name", proto::pack_get_device_name, proto::unpack_get_device_name);
+    };
+    // Answers once the next request (four bytes) is in.
+    const auto answer_next_request = [&pair, peer](Bytes reply) {
+        return std::thread([&pair, peer, reply = std::move(reply)] {
+            std::array<uint8_t, 4> request{};
+            size_t have = 0;
+            while (have < request.size()) {
+                const ssize_t n = ::recv(peer, request.data() + have, request.size() - have, 0);
+                if (n <= 0) return;
+                have += static_cast<size_t>(n);
+            }
+            pair.send(reply);
+        });
+    };
+
+    const Bytes stale = name_reply("Stale");
+    std::thread device_side =
+        answer_next_request(concat(name_reply("First"), Bytes(stale.begin(), stale.begin() + 3)));
+    const Result<std::string> first = get_name();
+    device_side.join();
+    ASSERT_TRUE(succeeded(first));
+    EXPECT_EQ(*first, "First");
+
+    pair.send(Bytes(stale.begin() + 3, stale.end()));
+    pollfd readable{locked.stream.fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&readable, 1, 2000), 1);
+    device_side = answer_next_request(name_reply("Second"));
+    const Result<std::string> second = get_name();
+    device_side.join();
+    ASSERT_TRUE(succeeded(second));
+    EXPECT_EQ(*second, "Second");
+}
+
+}  // namespace
+}  // namespace qx_sdk_test
