@@ -19,6 +19,7 @@
 #include "qx_sdk_client/src/device_connection.hpp"
 #include "qx_sdk_client/src/exchange.hpp"
 #include "qx_sdk_client/src/util.hpp"
+#include "qx_sdk_client/tests/loopback_pair.hpp"
 #include "qx_sdk_client/tests/sdk_test_bench.hpp"
 #include "qx_sdk_protocol/src/device.hpp"
 
@@ -49,56 +50,6 @@ Bytes concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
-
-// A connected TcpStream and the raw peer socket it talks to.
-class LoopbackPair {
-public:
-    LoopbackPair() {
-        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-            ADD_FAILURE() << "loopback listener";
-            if (listener >= 0) ::close(listener);
-            return;
-        }
-        auto target = SocketAddress::parse("127.0.0.1", ntohs(address.sin_port));
-        auto connected = TcpStream::connect(*target);
-        peer_ = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        ::close(listener);
-        if (!connected || peer_ < 0) {
-            ADD_FAILURE() << "loopback connection";
-            return;
-        }
-        stream_.emplace(std::move(*connected));
-        EXPECT_TRUE(stream_->set_read_timeout(test_timeout));
-        // A sending thread must not outlive a failed test by blocking for ever.
-        const timeval send_limit{2, 0};
-        ::setsockopt(peer_, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
-    }
-    ~LoopbackPair() { close_peer(); }
-    LoopbackPair(const LoopbackPair&) = delete;
-    LoopbackPair& operator=(const LoopbackPair&) = delete;
-
-    TcpStream& stream() { return *stream_; }
-
-    void send(std::span<const uint8_t> bytes) const {
-        ASSERT_EQ(::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-    }
-    void close_peer() {
-        if (peer_ >= 0) {
-            ::close(peer_);
-            peer_ = -1;
-        }
-    }
-
-private:
-    std::optional<TcpStream> stream_;
-    int peer_ = -1;
-};
 
 // Joins on every path out of a test, early assertion failures included.
 class Sender {

@@ -18,6 +18,7 @@
 #include "qx_sdk_client/src/exchange.hpp"
 #include "qx_sdk_client/src/util.hpp"
 #include "qx_sdk_protocol/src/device.hpp"
+#include "qx_sdk_client/tests/loopback_pair.hpp"
 #include "qx_sdk_client/tests/sdk_test_bench.hpp"
 #include "qx_sdk_client/tests/support/wire_bytes.hpp"
 
@@ -43,42 +44,6 @@ Bytes concat(Bytes a, const Bytes& b) {
 }
 
 Error read_error(std::string_view text) { return Error(Kind::TcpStreamReadError, std::string(text)); }
-
-// A stream socket pair: the library's stream on one end, raw sends on the other.
-class StreamPair {
-public:
-    StreamPair() {
-        int fds[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-            ADD_FAILURE() << "socketpair";
-            return;
-        }
-        stream_.emplace(TcpStream::from_fd(fds[0]));
-        peer_ = fds[1];
-        EXPECT_TRUE(stream_->set_read_timeout(test_timeout));
-        const timeval send_limit{2, 0};
-        ::setsockopt(peer_, SOL_SOCKET, SO_SNDTIMEO, &send_limit, sizeof send_limit);
-    }
-    ~StreamPair() { close_peer(); }
-    StreamPair(const StreamPair&) = delete;
-    StreamPair& operator=(const StreamPair&) = delete;
-
-    TcpStream& stream() { return *stream_; }
-    int peer() const { return peer_; }
-    void send(std::span<const uint8_t> bytes) const {
-        ASSERT_EQ(::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-    }
-    void close_peer() {
-        if (peer_ >= 0) {
-            ::close(peer_);
-            peer_ = -1;
-        }
-    }
-
-private:
-    std::optional<TcpStream> stream_;
-    int peer_ = -1;
-};
 
 struct ReadCase {
     const char* label;
@@ -110,7 +75,7 @@ TEST(ReadReply, ReadsOneFrameInOneGoOrFailsWithWhereItStopped) {
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.label);
-        StreamPair pair;
+        LoopbackPair pair;
         pair.send(c.sent);
         if (c.peer_closes) {
             pair.close_peer();
@@ -130,7 +95,7 @@ TEST(ReadReply, ReadsOneFrameInOneGoOrFailsWithWhereItStopped) {
 }
 
 TEST(ReadReply, AssemblesAFrameArrivingInPieces) {
-    StreamPair pair;
+    LoopbackPair pair;
     const Bytes sent = qx_test::frame(4, pattern(40));
     std::thread trickle([&] {
         for (size_t at = 0; at < sent.size(); at += 3) {
@@ -152,7 +117,7 @@ TEST(ReadReply, AssemblesAFrameArrivingInPieces) {
 TEST(ReadReply, RefusesAnOversizeFrameAndStaysInStep) {
     for (const size_t length : {PACKET_BUFFER_SIZE - 3, size_t{0xFFFF}}) {
         SCOPED_TRACE(length);
-        StreamPair pair;
+        LoopbackPair pair;
         const Bytes next = qx_test::frame(6, pattern(5));
         const Bytes oversize = {0x04, 0x00, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
         std::thread sender([&] { pair.send(concat(concat(oversize, Bytes(length, 0xEE)), next)); });
@@ -196,7 +161,7 @@ TEST(Exchange, BytesArrivingBehindAReplyAreNotTakenForTheNextOne) {
 TEST(Exchange, APartFrameReceivedBehindAReplyIsDrainedBeforeTheNextRequest) {
     namespace device = qx_sdk_client::device;
     namespace proto = qx_sdk_protocol::device;
-    StreamPair pair;
+    LoopbackPair pair;
     const int peer = pair.peer();
     const device::SharedConnection connection(std::move(pair.stream()));
     auto guard = device::lock_connection(connection);

@@ -72,60 +72,14 @@ void expect_back_to(const ResourceCounts& before) {
     EXPECT_EQ(after.sockets, before.sockets);
 }
 
-// Sends fd 1, where the scan's diagnostic lines go, to a temporary file for
-// as long as it lives.
+// fd 1, where the scan's diagnostic lines go, as lines.
 class StdoutCapture {
 public:
-    StdoutCapture() : file_(std::tmpfile()) {
-        std::fflush(stdout);
-        saved_ = dup(1);
-        if (file_ != nullptr && saved_ >= 0) {
-            dup2(fileno(file_), 1);
-        }
-    }
-    ~StdoutCapture() { restore(); }
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
-
-    bool active() const { return file_ != nullptr && saved_ >= 0; }
-
-    // Restores fd 1 and returns the lines written to it meanwhile.
-    std::vector<std::string> finish() {
-        restore();
-        std::string text;
-        if (file_ != nullptr) {
-            std::rewind(file_);
-            char buffer[512];
-            std::size_t n = 0;
-            while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) {
-                text.append(buffer, n);
-            }
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-        std::vector<std::string> lines;
-        std::size_t start = 0;
-        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-            lines.push_back(text.substr(start, end - start));
-        }
-        if (start < text.size()) {
-            lines.push_back(text.substr(start) + "<no line feed>");
-        }
-        return lines;
-    }
+    bool active() const { return capture_.active(); }
+    std::vector<std::string> finish() { return qx_netns_test::split_lines(capture_.finish()); }
 
 private:
-    void restore() {
-        if (saved_ >= 0) {
-            std::fflush(stdout);
-            dup2(saved_, 1);
-            close(saved_);
-            saved_ = -1;
-        }
-    }
-
-    std::FILE* file_;
-    int saved_ = -1;
+    qx_netns_test::FdCapture capture_{1};
 };
 
 // A port on 127.0.0.1 that refuses connections for as long as it lives:
@@ -182,14 +136,8 @@ void print_overhead(const char* what, Clock::duration took, std::chrono::nanosec
 class ScanOnLoopback : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto others = qx_netns_test::interfaces_besides_loopback();
-        if (!others.empty()) {
-            std::string names;
-            for (const auto& name : others) {
-                names += " " + name;
-            }
-            FAIL() << "refusing to send multicast: this network namespace has" << names
-                   << " besides lo; run through scripts/in_netns.sh";
+        if (const std::string refusal = qx_netns_test::multicast_refusal(); !refusal.empty()) {
+            FAIL() << refusal;
         }
     }
 

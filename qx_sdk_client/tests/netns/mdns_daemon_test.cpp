@@ -67,14 +67,8 @@ std::string instance_fullname(std::size_t index) {
 class DiscoveryOnLoopback : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto others = qx_netns_test::interfaces_besides_loopback();
-        if (!others.empty()) {
-            std::string names;
-            for (const auto& name : others) {
-                names += " " + name;
-            }
-            FAIL() << "refusing to send multicast: this network namespace has" << names
-                   << " besides lo; run through scripts/in_netns.sh";
+        if (const std::string refusal = qx_netns_test::multicast_refusal(); !refusal.empty()) {
+            FAIL() << refusal;
         }
     }
 
@@ -290,7 +284,7 @@ TEST_F(DiscoveryOnLoopback, ShutdownPastItsBoundClosesAtOnceAndCleansUpLater) {
 
 TEST_F(DiscoveryOnLoopback, AvahiWritesNothingToStderr) {
     Advertiser advertiser = advertise({.ports = {base_port}});
-    qx_netns_test::StderrCapture capture;
+    qx_netns_test::FdCapture capture(2);
     ASSERT_TRUE(capture.active());
     bool found = false;
     {

@@ -53,23 +53,43 @@ inline std::size_t count_entries(const char* directory) {
 inline std::size_t thread_count() { return count_entries("/proc/self/task"); }
 inline std::size_t open_fd_count() { return count_entries("/proc/self/fd"); }
 
-// Sends fd 2 to a temporary file for as long as it lives.
-class StderrCapture {
+// Why this namespace must not be used for multicast, or empty when it holds
+// nothing but loopback.
+inline std::string multicast_refusal() {
+    const auto others = interfaces_besides_loopback();
+    if (others.empty()) {
+        return {};
+    }
+    std::string names;
+    for (const auto& name : others) {
+        names += " " + name;
+    }
+    return "refusing to send multicast: this network namespace has" + names +
+           " besides lo; run through scripts/in_netns.sh";
+}
+
+// Sends a file descriptor (1 or 2) to a temporary file for as long as it lives.
+class FdCapture {
 public:
-    StderrCapture() : file_(std::tmpfile()) {
-        std::fflush(stderr);
-        saved_ = dup(2);
+    explicit FdCapture(int fd) : fd_(fd), file_(std::tmpfile()) {
+        flush();
+        saved_ = dup(fd_);
         if (file_ != nullptr && saved_ >= 0) {
-            dup2(fileno(file_), 2);
+            dup2(fileno(file_), fd_);
         }
     }
-    ~StderrCapture() { restore(); }
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
+    ~FdCapture() {
+        restore();
+        if (file_ != nullptr) {
+            std::fclose(file_);
+        }
+    }
+    FdCapture(const FdCapture&) = delete;
+    FdCapture& operator=(const FdCapture&) = delete;
 
     bool active() const { return file_ != nullptr && saved_ >= 0; }
 
-    // Restores fd 2 and returns what was written to it meanwhile.
+    // Restores the descriptor and returns what was written to it meanwhile.
     std::string finish() {
         restore();
         std::string text;
@@ -85,18 +105,33 @@ public:
     }
 
 private:
+    void flush() const { std::fflush(fd_ == 1 ? stdout : stderr); }
     void restore() {
         if (saved_ >= 0) {
-            std::fflush(stderr);
-            dup2(saved_, 2);
+            flush();
+            dup2(saved_, fd_);
             close(saved_);
             saved_ = -1;
         }
     }
 
+    int fd_;
     std::FILE* file_;
     int saved_ = -1;
 };
+
+// Lines of `text`; a last line without its line feed is marked as such.
+inline std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size()) {
+        lines.push_back(text.substr(start) + "<no line feed>");
+    }
+    return lines;
+}
 
 // advertise.py in a child process: services of the browsed type on
 // 127.0.0.1, named "<prefix>-<i>" with the i-th port.
