@@ -140,7 +140,7 @@ void string_from_bytes_seeds(Corpus& corpus) {
 
 void debug_text_seeds(Corpus& corpus) {
     // The first byte picks the error kind: 0 ApiError, 16 Utf8Error, 5 a kind without text.
-    corpus.write("fuzz_debug_text", "unspecified", Bytes{0} + text_bytes("Encountered an unspecified error"));
+    corpus.write("fuzz_debug_text", "api-error-text", Bytes{0} + text_bytes("Encountered an unspecified error"));
     corpus.write("fuzz_debug_text", "quotes-and-controls",
                  Bytes{16} + text_bytes("say \"hi\"\t\\ \r\n") + Bytes{0x00, 0x1B, 0x7F});
     corpus.write("fuzz_debug_text", "unicode",

@@ -16,6 +16,23 @@ namespace {
 
 std::unexpected<IoError> last_error() { return std::unexpected(IoError(errno)); }
 
+// Repeats one send or receive call until every byte has moved. A call that
+// moves nothing means the peer closed; an interrupted one is retried.
+template <class Byte, class Call>
+IoResult<void> transfer_all(std::span<Byte> bytes, Call call) {
+    while (!bytes.empty()) {
+        const ssize_t n = call(bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes = bytes.subspan(static_cast<size_t>(n));
+        } else if (n == 0) {
+            return std::unexpected(IoError::closed());
+        } else if (errno != EINTR) {
+            return last_error();
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 bool IoError::is_timeout() const { return code_ == EAGAIN || code_ == EWOULDBLOCK; }
@@ -123,31 +140,13 @@ IoResult<std::optional<std::chrono::nanoseconds>> TcpStream::read_timeout() cons
 IoResult<std::optional<std::chrono::nanoseconds>> TcpStream::write_timeout() const { return get_timeout(SO_SNDTIMEO); }
 
 IoResult<void> TcpStream::write_all(std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n > 0) {
-            bytes = bytes.subspan(static_cast<size_t>(n));
-        } else if (n == 0) {
-            return std::unexpected(IoError::closed());
-        } else if (errno != EINTR) {
-            return last_error();
-        }
-    }
-    return {};
+    return transfer_all(bytes, [this](const uint8_t* data, size_t size) {
+        return ::send(fd_, data, size, MSG_NOSIGNAL);
+    });
 }
 
 IoResult<void> TcpStream::read_exact(std::span<uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::recv(fd_, bytes.data(), bytes.size(), 0);
-        if (n > 0) {
-            bytes = bytes.subspan(static_cast<size_t>(n));
-        } else if (n == 0) {
-            return std::unexpected(IoError::closed());
-        } else if (errno != EINTR) {
-            return last_error();
-        }
-    }
-    return {};
+    return transfer_all(bytes, [this](uint8_t* data, size_t size) { return ::recv(fd_, data, size, 0); });
 }
 
 IoResult<size_t> TcpStream::read_some(std::span<uint8_t> bytes) {

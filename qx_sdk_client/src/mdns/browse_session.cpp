@@ -95,6 +95,14 @@ std::expected<std::unique_ptr<BrowseSession>, std::string> BrowseSession::start(
 }
 
 BrowseSession::~BrowseSession() {
+    free_browsing();
+    if (reaper_ != nullptr) {
+        poll_api_->timeout_free(reaper_);
+        reaper_ = nullptr;
+    }
+}
+
+void BrowseSession::free_browsing() {
     free_retired();
     for (auto& [key, service] : pending_) {
         free_avahi_objects(*service);
@@ -103,10 +111,6 @@ BrowseSession::~BrowseSession() {
     if (browser_ != nullptr) {
         avahi_s_service_browser_free(browser_);
         browser_ = nullptr;
-    }
-    if (reaper_ != nullptr) {
-        poll_api_->timeout_free(reaper_);
-        reaper_ = nullptr;
     }
 }
 
@@ -122,15 +126,7 @@ void BrowseSession::finish_after_stop() {
     for (PendingService* service : ready) {
         deliver(*service);
     }
-    free_retired();
-    for (auto& [key, service] : pending_) {
-        free_avahi_objects(*service);
-    }
-    pending_.clear();
-    if (browser_ != nullptr) {
-        avahi_s_service_browser_free(browser_);
-        browser_ = nullptr;
-    }
+    free_browsing();
     channel_->close();
 }
 

@@ -85,6 +85,8 @@ private:
     void deliver(PendingService& service);
     void retire(PendingService& service);
     void free_retired();
+    // Frees the resolvers still at work and the browser.
+    void free_browsing();
     void free_avahi_objects(PendingService& service);
 
     AvahiServer* server_;
