@@ -230,6 +230,14 @@ qx_protocol_status_t from_buffer(const uint8_t* input, size_t size, qx_packet_t*
         return status;
     }
     if (size < QX_PACKET_HEADER_SIZE + packet->length) {
+        // The payload never arrived: give the reservation back, so that the
+        // announced length stands over no buffer and every read and to_buffer
+        // refuses, as after a failed reservation, instead of reading bytes
+        // nobody wrote.
+        delete[] packet->data;
+        packet->data = nullptr;
+        packet->capacity = 0;
+        packet->position = 0;
         return QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL;
     }
     buffer_write(packet->data, input + QX_PACKET_HEADER_SIZE, packet->length);

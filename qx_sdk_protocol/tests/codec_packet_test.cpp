@@ -166,6 +166,15 @@ TEST(CodecFrame, FromBufferRefusesInputShorterThanHeaderOrAnnouncedPayload) {
     EXPECT_EQ(from_buffer(payload_cut.data(), payload_cut.size(), &packet), QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(packet.command, 2);
     EXPECT_EQ(packet.length, 10);
+
+    // The nine bytes that did arrive were never copied: nothing of the
+    // announced payload may be read or framed again.
+    constexpr auto beyond = QX_PROTOCOL_STATUS_PACKET_TRYING_TO_READ_BEYOND_PAYLOAD_SIZE;
+    uint8_t u8 = 0x77;
+    EXPECT_EQ(read_uint8_t(&packet, &u8), beyond);
+    EXPECT_EQ(u8, 0x77);
+    uint8_t out[64] = {};
+    EXPECT_EQ(to_buffer(&packet, out, sizeof out), beyond);
 }
 
 TEST(CodecFrame, HeaderOnlyFrameParsesAndEveryReadThenFails) {
