@@ -36,8 +36,9 @@ error::Result<std::vector<device::Device>> Client::scan_for_devices_with_timeout
 error::Result<device::Device> Client::connect_device(const mdns::ResolvedService& service) const {
     for (const mdns::ServiceAddress& address : service.addresses) {
         net::SocketAddress target = socket_address_for(address, service.port);
-        net::IoResult<net::TcpStream> stream = net::TcpStream::connect(target);
+        net::IoResult<net::TcpStream> stream = net::TcpStream::connect(target, timeout);
         if (!stream) {
+            // Refused, unreachable, or no answer within the timeout.
             continue;
         }
         // The device answered the connect, so its creation decides: another

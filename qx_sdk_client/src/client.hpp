@@ -18,8 +18,9 @@ inline constexpr std::chrono::nanoseconds DEFAULT_SCAN_TIMEOUT = std::chrono::se
 
 class Client {
 public:
-    // `timeout` bounds each read and each write on every connection this
-    // client makes. It must be positive: the socket refuses anything else,
+    // `timeout` bounds each connection attempt to one address, and the
+    // reading and the writing of each frame on every connection this client
+    // makes. It must be positive: the socket refuses anything else,
     // which would leave connections without any bound.
     explicit Client(std::chrono::nanoseconds timeout) : timeout(timeout) {}
 
@@ -36,8 +37,8 @@ public:
     error::Result<std::vector<device::Device>> scan_for_devices_with_timeout(
         std::chrono::nanoseconds scan_duration) const;
 
-    // Tries the service's addresses in turn at its port and creates the
-    // device on the first that accepts; a failed creation is returned as is,
+    // Tries the service's addresses in turn at its port, each for at most
+    // the timeout, and creates the device on the first that accepts; a failed creation is returned as is,
     // without trying further addresses. NetworkError when none connects.
     error::Result<device::Device> connect_device(const mdns::ResolvedService& service) const;
 

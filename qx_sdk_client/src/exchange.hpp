@@ -61,7 +61,7 @@ struct Finished<void, Finish> {
 
 // One exchange on a connection whose lock the caller holds. Pack and unpack
 // failures come back through protocol_to_client_error; read failures as
-// read_reply gives them. Nothing is sent when packing fails.
+// read_packet gives them. Nothing is sent when packing fails.
 template <class Pack, class Unpack>
 error::Result<UnpackedValue<Unpack>> exchange(DeviceConnection& locked, std::string_view qualified_name, Pack&& pack,
                                               Unpack&& unpack) {
@@ -76,7 +76,7 @@ error::Result<UnpackedValue<Unpack>> exchange(DeviceConnection& locked, std::str
         return std::unexpected(std::move(sent).error());
     }
     bool overrun = false;
-    if (error::Result<void> received = util::read_reply(locked.stream, locked.buffer, overrun); !received) {
+    if (error::Result<void> received = util::read_packet(locked.stream, locked.buffer, overrun); !received) {
         locked.reply_may_be_late = true;
         return std::unexpected(std::move(received).error());
     }

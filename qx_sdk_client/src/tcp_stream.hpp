@@ -23,7 +23,7 @@ public:
 
     int code() const { return code_; }
     bool is_closed() const { return code_ == 0; }
-    // The receive or send timeout expired.
+    // The receive, send or connect timeout expired.
     bool is_timeout() const;
     // "connection closed by peer", or e.g. "EAGAIN (11): Resource temporarily unavailable".
     std::string describe() const;
@@ -37,11 +37,36 @@ private:
 template <class T>
 using IoResult = std::expected<T, IoError>;
 
+// The time one transfer (a connect, or one frame in one direction) may take,
+// counted from when it was made. Reading the clock is not a system call, so
+// making one costs nothing on the fast path.
+class Deadline {
+public:
+    // Absent: no limit.
+    explicit Deadline(std::optional<std::chrono::nanoseconds> limit)
+        : limit_(limit), start_(std::chrono::steady_clock::now()) {}
+
+    // Absent without a limit; zero or less once the time is up.
+    std::optional<std::chrono::nanoseconds> left() const;
+
+private:
+    friend class TcpStream;
+
+    std::optional<std::chrono::nanoseconds> limit_;
+    std::chrono::steady_clock::time_point start_;
+    // The first socket call of a transfer is a plain blocking one, bounded
+    // by the socket's own timeout, which equals the limit; only the calls
+    // after it (or after it was interrupted) wait for the time left.
+    bool first_call_made_ = false;
+};
+
 class TcpStream {
 public:
-    // Blocking connect with no timeout of its own (the system's applies).
-    static IoResult<TcpStream> connect(const SocketAddress& address);
-    // Takes ownership of an already connected socket.
+    // Waits at most `timeout` (which must be positive) for the connection,
+    // continuing with the time left when a signal interrupts the wait; an
+    // address that never answers fails with ETIMEDOUT. Blocking afterwards.
+    static IoResult<TcpStream> connect(const SocketAddress& address, std::chrono::nanoseconds timeout);
+    // Takes ownership of an already connected socket, whose timeouts are unknown.
     static TcpStream from_fd(int fd) { return TcpStream(fd); }
 
     TcpStream(TcpStream&& other) noexcept;
@@ -53,7 +78,8 @@ public:
     // -1 once moved from; every operation then fails with EBADF.
     int fd() const { return fd_; }
 
-    // Bound each single receive or send call. Absent means wait without limit.
+    // The limit for one whole frame in each direction: also the bound of
+    // each single receive or send call. Absent means wait without limit.
     // A zero or negative duration is refused (EINVAL) rather than taken as
     // "no limit"; durations are rounded up to the next microsecond, and the
     // system may round further up to its clock tick.
@@ -63,14 +89,20 @@ public:
     IoResult<std::optional<std::chrono::nanoseconds>> read_timeout() const;
     IoResult<std::optional<std::chrono::nanoseconds>> write_timeout() const;
 
-    // Writes every byte, retrying interrupted and partial sends. A closed
-    // peer gives an error, never SIGPIPE.
+    // The deadline of one frame read, starting now, with the read timeout.
+    Deadline read_deadline() const { return Deadline(read_limit_); }
+
+    // Writes every byte within the write timeout, retrying interrupted and
+    // partial sends with the time left. A closed peer gives an error, never
+    // SIGPIPE; running out of time gives EAGAIN.
     IoResult<void> write_all(std::span<const uint8_t> bytes);
-    // Fills `bytes` completely, retrying interrupted and partial receives.
+    // One receive of at least one and at most bytes.size() bytes within the
+    // deadline; returns how many arrived. Running out of time gives EAGAIN.
+    IoResult<size_t> read_some(std::span<uint8_t> bytes, Deadline& deadline);
+    // Fills `bytes` completely within the deadline.
+    IoResult<void> read_exact(std::span<uint8_t> bytes, Deadline& deadline);
+    // The same within the read timeout, counted from now.
     IoResult<void> read_exact(std::span<uint8_t> bytes);
-    // One receive of at least one and at most bytes.size() bytes, retrying
-    // an interrupted one; returns how many arrived.
-    IoResult<size_t> read_some(std::span<uint8_t> bytes);
 
     // Drops whatever already waits in the receive queue, without waiting for
     // more, and returns how many bytes were dropped. Stops after `limit` bytes
@@ -81,11 +113,18 @@ public:
 
 private:
     explicit TcpStream(int fd) : fd_(fd) {}
-    IoResult<void> set_timeout(int option, std::optional<std::chrono::nanoseconds> timeout);
+    IoResult<void> set_timeout(int option, std::optional<std::chrono::nanoseconds> timeout,
+                               std::optional<std::chrono::nanoseconds>& limit);
     IoResult<std::optional<std::chrono::nanoseconds>> get_timeout(int option) const;
+    template <class Transfer>
+    IoResult<size_t> transfer_some(short ready_event, Deadline& deadline, Transfer transfer);
     void close();
 
     int fd_ = -1;
+    // What the timeouts were last set to, so that a frame's deadline costs no
+    // system call to learn them.
+    std::optional<std::chrono::nanoseconds> read_limit_;
+    std::optional<std::chrono::nanoseconds> write_limit_;
 };
 
 }  // namespace qx_sdk_client::net

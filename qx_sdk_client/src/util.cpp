@@ -15,15 +15,15 @@ error::Error read_error(std::string text) {
     return error::Error(error::Error::Kind::TcpStreamReadError, std::move(text));
 }
 
-// Reads and drops `length` payload bytes through `scratch`, each read bounded
-// by the stream's receive timeout. Best effort: the caller fails either way.
-void drop_payload(net::TcpStream& stream, size_t length, std::span<uint8_t> scratch) {
+// Reads and drops `length` payload bytes through `scratch`, within the
+// frame's deadline. Best effort: the caller fails either way.
+void drop_payload(net::TcpStream& stream, size_t length, std::span<uint8_t> scratch, net::Deadline& deadline) {
     while (length > 0 && !scratch.empty()) {
-        const size_t piece = std::min(length, scratch.size());
-        if (!stream.read_exact(scratch.first(piece))) {
+        const auto dropped = stream.read_some(scratch.first(std::min(length, scratch.size())), deadline);
+        if (!dropped) {
             return;
         }
-        length -= piece;
+        length -= *dropped;
     }
 }
 
@@ -50,31 +50,15 @@ std::string format_ean(uint64_t ean) {
     return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
-error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer) {
-    if (buffer.size() < header_size || !stream.read_exact(buffer.first(header_size))) {
-        return std::unexpected(header_error());
-    }
-    const size_t length = announced_length(buffer);
-    std::span<uint8_t> payload = buffer.subspan(header_size);
-    if (length > payload.size()) {
-        // The header stays as read; the payload bytes hold whatever the drop left.
-        drop_payload(stream, length, payload);
-        return std::unexpected(oversize_error(length, payload.size()));
-    }
-    if (length > 0 && !stream.read_exact(payload.first(length))) {
-        return std::unexpected(payload_error());
-    }
-    return {};
-}
-
-error::Result<void> read_reply(net::TcpStream& stream, std::span<uint8_t> buffer, bool& overrun) {
-    overrun = false;
+error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer, bool& read_past_frame) {
+    read_past_frame = false;
     if (buffer.size() < header_size) {
         return std::unexpected(header_error());
     }
+    net::Deadline deadline = stream.read_deadline();
     size_t have = 0;
     while (have < header_size) {
-        const auto n = stream.read_some(buffer.subspan(have));
+        const auto n = stream.read_some(buffer.subspan(have), deadline);
         if (!n) {
             return std::unexpected(header_error());
         }
@@ -86,13 +70,14 @@ error::Result<void> read_reply(net::TcpStream& stream, std::span<uint8_t> buffer
     if (length > payload.size()) {
         // What arrived already is the oversize payload's start; the rest
         // is read and dropped so the stream stays in step.
-        drop_payload(stream, length - payload_have, payload);
+        drop_payload(stream, length - payload_have, payload, deadline);
         return std::unexpected(oversize_error(length, payload.size()));
     }
-    if (payload_have < length && !stream.read_exact(payload.subspan(payload_have, length - payload_have))) {
+    if (payload_have < length &&
+        !stream.read_exact(payload.subspan(payload_have, length - payload_have), deadline)) {
         return std::unexpected(payload_error());
     }
-    overrun = payload_have > length;
+    read_past_frame = payload_have > length;
     return {};
 }
 

@@ -1,5 +1,5 @@
-// Reading reply frames, the request exchange, the connection lock and
-// device creation, against real sockets on loopback.
+// The request exchange, the connection lock and device creation, against
+// real sockets on loopback.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -37,118 +37,6 @@ constexpr std::string_view header_failure = "Failed to read packet header";
 constexpr std::string_view payload_failure = "Failed to read remaining payload";
 
 Error read_error(std::string_view text) { return Error(Kind::TcpStreamReadError, std::string(text)); }
-
-Bytes pattern(size_t size) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<uint8_t>(i * 7 + 1);
-    }
-    return bytes;
-}
-
-Bytes concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// Joins on every path out of a test, early assertion failures included.
-class Sender {
-public:
-    template <class Body>
-    explicit Sender(Body body) : thread_(std::move(body)) {}
-    ~Sender() { thread_.join(); }
-    Sender(const Sender&) = delete;
-    Sender& operator=(const Sender&) = delete;
-
-private:
-    std::thread thread_;
-};
-
-// --- reading one frame -------------------------------------------------------
-
-struct ReadCase {
-    const char* label;
-    Bytes sent;
-    bool peer_closes;
-    std::optional<std::string_view> failure;  // absent: the frame is read whole
-};
-
-TEST(ReadPacket, ReadsOneFrameOrFailsWithWhereItStopped) {
-    const Bytes header_of_ten = {0x04, 0x00, 0x0A, 0x00};
-    const std::vector<ReadCase> cases = {
-        {"empty payload", qx_test::frame(2), false, std::nullopt},
-        {"payload filling the buffer", qx_test::frame(4, pattern(PACKET_BUFFER_SIZE - 4)), false, std::nullopt},
-        {"closed before any byte", {}, true, header_failure},
-        {"closed inside the header", {0x04, 0x00}, true, header_failure},
-        {"closed inside the payload", concat(header_of_ten, pattern(3)), true, payload_failure},
-        {"silent before the header", {}, false, header_failure},
-        {"silent inside the payload", concat(header_of_ten, pattern(9)), false, payload_failure},
-    };
-    for (const ReadCase& c : cases) {
-        SCOPED_TRACE(c.label);
-        LoopbackPair pair;
-        pair.send(c.sent);
-        if (c.peer_closes) {
-            pair.close_peer();
-        }
-        std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
-        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer);
-        if (c.failure) {
-            EXPECT_EQ(error_of(read), read_error(*c.failure));
-        } else {
-            ASSERT_TRUE(succeeded(read));
-            EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(c.sent.size())), c.sent);
-        }
-    }
-}
-
-TEST(ReadPacket, AssemblesAFrameArrivingOneByteAtATime) {
-    LoopbackPair pair;
-    const Bytes sent = qx_test::frame(4, pattern(40));
-    const Sender trickle([&] {
-        for (uint8_t byte : sent) {
-            pair.send(std::span(&byte, 1));
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
-    const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer);
-    ASSERT_TRUE(succeeded(read));
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(sent.size())), sent);
-}
-
-TEST(ReadPacket, LeavesTheNextFrameInTheStream) {
-    LoopbackPair pair;
-    const Bytes second = qx_test::frame(6, pattern(5));
-    pair.send(concat(qx_test::frame(2), second));
-    std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
-    ASSERT_TRUE(succeeded(qx_sdk_client::util::read_packet(pair.stream(), buffer)));
-    ASSERT_TRUE(succeeded(qx_sdk_client::util::read_packet(pair.stream(), buffer)));
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(second.size())), second);
-}
-
-// A frame longer than the buffer must neither overrun it nor leave its tail
-// in the stream to be taken for the next reply.
-TEST(ReadPacket, RefusesAnOversizeFrameAndStaysInStep) {
-    for (const size_t length : {PACKET_BUFFER_SIZE - 3, size_t{0xFFFF}}) {
-        SCOPED_TRACE(length);
-        LoopbackPair pair;
-        const Bytes next = qx_test::frame(6, pattern(5));
-        Bytes oversize = {0x04, 0x00, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
-        const Sender sender([&] { pair.send(concat(concat(oversize, Bytes(length, 0xEE)), next)); });
-        // The buffer is a window of a larger array so an overrun would show.
-        std::vector<uint8_t> memory(PACKET_BUFFER_SIZE + 64, 0x55);
-        const std::span<uint8_t> buffer(memory.data(), PACKET_BUFFER_SIZE);
-        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer);
-        ASSERT_FALSE(read);
-        EXPECT_EQ(read.error().kind(), Kind::TcpStreamReadError);
-        EXPECT_EQ(read.error().text(), "Reply payload of " + std::to_string(length) +
-                                           " bytes does not fit the packet buffer of 4092 payload bytes");
-        EXPECT_EQ(Bytes(memory.begin() + PACKET_BUFFER_SIZE, memory.end()), Bytes(64, 0x55));
-        ASSERT_TRUE(succeeded(qx_sdk_client::util::read_packet(pair.stream(), buffer)));
-        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(next.size())), next);
-    }
-}
 
 // --- the exchange on a device connection ------------------------------------
 
@@ -364,7 +252,7 @@ TEST(DeviceCreation, AFailedExchangeEndsCreationAndClosesTheStream) {
 TEST(DeviceCreation, ATimeoutThatCannotBeSetIsPrintedAndCreationGoesOn) {
     qx_test::FakeDevice fake;
     auto address = SocketAddress::parse(fake.address(), fake.port());
-    auto stream = TcpStream::connect(*address);
+    auto stream = TcpStream::connect(*address, test_timeout);
     ASSERT_TRUE(stream);
     // Bounds this test's reads: the zero duration below is refused, not applied.
     ASSERT_TRUE(stream->set_read_timeout(test_timeout));

@@ -159,7 +159,7 @@ TEST(Behaviour, FirmwareUpdateKeepsTheImageAndRefusesTheScriptedChunk) {
 class Client {
 public:
     explicit Client(const FakeDevice& device) {
-        auto stream = TcpStream::connect(*SocketAddress::parse(device.address(), device.port()));
+        auto stream = TcpStream::connect(*SocketAddress::parse(device.address(), device.port()), read_limit);
         EXPECT_TRUE(stream.has_value());
         if (stream) {
             stream->set_read_timeout(read_limit);

@@ -14,7 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -109,7 +112,7 @@ std::vector<uint8_t> make_image(size_t length) {
 Device connect(const FakeDevice& fake) {
     const auto address = SocketAddress::parse(fake.address(), fake.port());
     if (!address) throw std::runtime_error("fake device address");
-    auto stream = TcpStream::connect(*address);
+    auto stream = TcpStream::connect(*address, client_timeout);
     if (!stream) throw std::runtime_error("connect: " + stream.error().describe());
     auto device = Device::create(*address, std::move(*stream), client_timeout);
     if (!device) throw std::runtime_error("create: " + device.error().debug_text());
@@ -173,7 +176,94 @@ private:
 
 // ---- The scenarios ---------------------------------------------------------
 
-enum class Source { Blob, File, MissingFile, Directory, PathWithNul };
+// Where the image comes from. Every source but Blob and File names a path
+// that the update must refuse before it calls back or sends anything.
+enum class Source {
+    Blob,
+    File,
+    MissingFile,
+    Directory,
+    PathWithNul,
+    FifoWithoutWriter,  // opening it blocking would wait for a writer for ever
+    FifoWithIdleWriter,  // reading it would wait until the writer closes
+    DevZero,             // reading it would never end
+    FileTooLarge,        // larger than any update can send (sparse, takes no disk)
+};
+
+// The path for a source, with what must exist meanwhile.
+class SourcePath {
+public:
+    SourcePath(Source source, const std::filesystem::path& directory, const std::vector<uint8_t>& image) {
+        switch (source) {
+            case Source::Blob:
+                break;
+            case Source::File:
+                path_ = (directory / "image.bin").string();
+                std::ofstream(path_, std::ios::binary)
+                    .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+                break;
+            case Source::MissingFile:
+                path_ = (directory / "missing.bin").string();
+                break;
+            case Source::Directory:
+                path_ = directory.string();
+                break;
+            case Source::PathWithNul:
+                // Cut at the NUL it would name the existing directory.
+                path_ = directory.string() + std::string(1, '\0') + "image.bin";
+                break;
+            case Source::FifoWithoutWriter:
+            case Source::FifoWithIdleWriter:
+                path_ = (directory / "image.fifo").string();
+                EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+                // Read and write ends at once, so this open does not wait.
+                if (source == Source::FifoWithIdleWriter) writer_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+                break;
+            case Source::DevZero:
+                path_ = "/dev/zero";
+                break;
+            case Source::FileTooLarge: {
+                path_ = (directory / "huge.bin").string();
+                const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+                EXPECT_EQ(::ftruncate(fd, off_t{65'536} * 4'088 + 1), 0);
+                ::close(fd);
+                break;
+            }
+        }
+    }
+    ~SourcePath() {
+        if (writer_ >= 0) ::close(writer_);
+    }
+    SourcePath(const SourcePath&) = delete;
+    SourcePath& operator=(const SourcePath&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    int writer_ = -1;
+};
+
+// What a path that cannot be an image gives, before anything else happens.
+std::optional<Error> file_error(Source source, const std::string& path) {
+    switch (source) {
+        case Source::Blob:
+        case Source::File:
+            return std::nullopt;
+        case Source::MissingFile:
+        case Source::PathWithNul:
+            return Error(Error::Kind::FileOpenError, "Failed to open file " + path);
+        default:
+            return Error(Error::Kind::FileReadError, "Failed to read file " + path);
+    }
+}
+
+// The process's peak resident memory, in KiB.
+long peak_resident_kib() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
 
 struct ScriptedFault {
     uint16_t command;
@@ -256,41 +346,25 @@ TEST_P(FirmwareUpdate, Scenario) {
     ASSERT_TRUE(before.read.has_value());
 
     ScratchDirectory scratch;
+    const SourcePath source(s.source, scratch.path(), image);
+    const std::string& path = source.path();
     Recorder recorder(s.reenter ? &device : nullptr);
     Result<void> outcome;
-    std::string path;
-    switch (s.source) {
-        case Source::Blob:
-            outcome = device.update_firmware_from_blob(image, recorder);
-            break;
-        case Source::File:
-            path = (scratch.path() / "image.bin").string();
-            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                         static_cast<std::streamsize>(image.size()));
-            outcome = device.update_firmware_from_path(path, recorder);
-            break;
-        case Source::MissingFile:
-            path = (scratch.path() / "missing.bin").string();
-            outcome = device.update_firmware_from_path(path, recorder);
-            break;
-        case Source::Directory:
-            path = scratch.path().string();
-            outcome = device.update_firmware_from_path(path, recorder);
-            break;
-        case Source::PathWithNul:
-            // Cut at the NUL it would name the existing directory.
-            path = scratch.path().string() + std::string(1, '\0') + "image.bin";
-            outcome = device.update_firmware_from_path(path, recorder);
-            break;
+    if (s.source == Source::Blob) {
+        outcome = device.update_firmware_from_blob(image, recorder);
+    } else {
+        const long peak_before = peak_resident_kib();
+        const auto start = std::chrono::steady_clock::now();
+        outcome = device.update_firmware_from_path(path, recorder);
+        if (file_error(s.source, path)) {
+            // Refused at once, without reading the file into memory.
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+            EXPECT_LT(peak_resident_kib() - peak_before, 64 * 1024);
+        }
     }
 
     // File errors carry the path as given; set up here, where it is known.
-    std::optional<Error> expected_error = s.error;
-    if (s.source == Source::MissingFile || s.source == Source::PathWithNul) {
-        expected_error = Error(Error::Kind::FileOpenError, "Failed to open file " + path);
-    } else if (s.source == Source::Directory) {
-        expected_error = Error(Error::Kind::FileReadError, "Failed to read file " + path);
-    }
+    const std::optional<Error> expected_error = s.error ? s.error : file_error(s.source, path);
     if (expected_error) {
         ASSERT_FALSE(outcome.has_value());
         EXPECT_EQ(outcome.error().debug_text(), expected_error->debug_text());
@@ -329,6 +403,17 @@ TEST_P(FirmwareUpdate, Scenario) {
         ASSERT_TRUE(name.has_value()) << name.error().debug_text();
         EXPECT_EQ(*name, state.name);
     }
+}
+
+// A path refused before the device is contacted or any callback called.
+Scenario refused_path(const char* name, Source source) {
+    return {.name = name,
+            .source = source,
+            .calls_started = false,
+            .calls_finalizing = false,
+            .result = std::nullopt,
+            .start_requests = 0,
+            .finalize_requests = 0};
 }
 
 const Scenario scenarios[] = {
@@ -458,27 +543,15 @@ const Scenario scenarios[] = {
 
     // From a file: read whole before the device is contacted.
     {.name = "FromFile", .image_length = 10, .source = Source::File, .progress_reports = 3, .chunk_requests = 3},
-    {.name = "FromMissingFile",
-     .source = Source::MissingFile,
-     .calls_started = false,
-     .calls_finalizing = false,
-     .result = std::nullopt,
-     .start_requests = 0,
-     .finalize_requests = 0},
-    {.name = "FromDirectory",
-     .source = Source::Directory,
-     .calls_started = false,
-     .calls_finalizing = false,
-     .result = std::nullopt,
-     .start_requests = 0,
-     .finalize_requests = 0},
-    {.name = "FromPathWithNulByte",
-     .source = Source::PathWithNul,
-     .calls_started = false,
-     .calls_finalizing = false,
-     .result = std::nullopt,
-     .start_requests = 0,
-     .finalize_requests = 0},
+    refused_path("FromMissingFile", Source::MissingFile),
+    refused_path("FromDirectory", Source::Directory),
+    refused_path("FromPathWithNulByte", Source::PathWithNul),
+    refused_path("FromFifoWithoutWriter", Source::FifoWithoutWriter),
+    refused_path("FromFifoWithIdleWriter", Source::FifoWithIdleWriter),
+    refused_path("FromDevZero", Source::DevZero),
+    refused_path("FromFileTooLargeForAnyUpdate", Source::FileTooLarge),
+    // An empty regular file is an empty image, updated as from bytes.
+    {.name = "FromEmptyFile", .image_length = 0, .source = Source::File},
 };
 
 INSTANTIATE_TEST_SUITE_P(AgainstFakeDevice, FirmwareUpdate, testing::ValuesIn(scenarios),

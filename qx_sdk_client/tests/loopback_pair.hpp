@@ -17,23 +17,34 @@
 
 namespace qx_sdk_test {
 
+// A socket listening on 127.0.0.1 at an ephemeral port, which `address`
+// then holds; -1, with a test failure added, when that cannot be had.
+inline int listen_on_loopback(int backlog, sockaddr_in& address) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    address = sockaddr_in{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(listener, backlog) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        ADD_FAILURE() << "loopback listener";
+        if (listener >= 0) ::close(listener);
+        return -1;
+    }
+    return listener;
+}
+
 // A connected TcpStream and the raw peer socket it talks to.
 class LoopbackPair {
 public:
     LoopbackPair() {
-        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-            ADD_FAILURE() << "loopback listener";
-            if (listener >= 0) ::close(listener);
+        const int listener = listen_on_loopback(1, address);
+        if (listener < 0) {
             return;
         }
         auto target = qx_sdk_client::net::SocketAddress::parse("127.0.0.1", ntohs(address.sin_port));
-        auto connected = qx_sdk_client::net::TcpStream::connect(*target);
+        auto connected = qx_sdk_client::net::TcpStream::connect(*target, test_timeout);
         peer_ = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         ::close(listener);
         if (!connected || peer_ < 0) {

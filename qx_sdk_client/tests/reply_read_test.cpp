@@ -1,6 +1,9 @@
-// Reading a reply with as few receives as possible (read_reply), and the
-// exchange's resynchronisation when a receive took more than its reply.
+// Reading one reply frame (read_packet): in as few receives as possible,
+// within one deadline; and the exchange's resynchronisation when a receive
+// took more than its reply.
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -18,6 +21,7 @@
 #include "qx_sdk_client/src/exchange.hpp"
 #include "qx_sdk_client/src/util.hpp"
 #include "qx_sdk_protocol/src/device.hpp"
+#include "qx_sdk_client/tests/bounded_waits.hpp"
 #include "qx_sdk_client/tests/loopback_pair.hpp"
 #include "qx_sdk_client/tests/sdk_test_bench.hpp"
 #include "qx_sdk_client/tests/support/wire_bytes.hpp"
@@ -45,33 +49,49 @@ Bytes concat(Bytes a, const Bytes& b) {
 
 Error read_error(std::string_view text) { return Error(Kind::TcpStreamReadError, std::string(text)); }
 
+constexpr std::string_view header_failure = "Failed to read packet header";
+constexpr std::string_view payload_failure = "Failed to read remaining payload";
+
+std::string oversize_failure(size_t length) {
+    return "Reply payload of " + std::to_string(length) + " bytes does not fit the packet buffer of 4092 payload bytes";
+}
+
+// Joins on every path out of a test, early assertion failures included.
+class Sender {
+public:
+    template <class Body>
+    explicit Sender(Body body) : thread_(std::move(body)) {}
+    ~Sender() { thread_.join(); }
+    Sender(const Sender&) = delete;
+    Sender& operator=(const Sender&) = delete;
+
+private:
+    std::thread thread_;
+};
+
 struct ReadCase {
     const char* label;
     Bytes sent;
     bool peer_closes;
     size_t frame_size;                        // bytes of the frame expected at the buffer's front
-    bool overrun;                             // more than the frame was received
+    bool read_past_frame;                     // more than the frame was received
     std::optional<std::string_view> failure;  // absent: the frame is read whole
 };
 
-// The same frames and the same failures as read_packet, whatever arrives
-// together with the frame.
-TEST(ReadReply, ReadsOneFrameInOneGoOrFailsWithWhereItStopped) {
+TEST(ReadPacket, ReadsOneFrameOrFailsWithWhereItStopped) {
     const Bytes header_of_ten = {0x04, 0x00, 0x0A, 0x00};
     const Bytes small = qx_test::frame(4, pattern(5));
     const Bytes full = qx_test::frame(4, pattern(PACKET_BUFFER_SIZE - 4));
-    constexpr std::string_view header = "Failed to read packet header";
-    constexpr std::string_view payload = "Failed to read remaining payload";
     const std::vector<ReadCase> cases = {
         {"empty payload", qx_test::frame(2), false, 4, false, std::nullopt},
         {"small payload", small, false, small.size(), false, std::nullopt},
         {"payload filling the buffer", full, false, full.size(), false, std::nullopt},
         {"a frame and more", concat(small, qx_test::frame(6, pattern(3))), false, small.size(), true, std::nullopt},
-        {"closed before any byte", {}, true, 0, false, header},
-        {"closed inside the header", {0x04, 0x00}, true, 0, false, header},
-        {"closed inside the payload", concat(header_of_ten, pattern(3)), true, 0, false, payload},
-        {"silent before the header", {}, false, 0, false, header},
-        {"silent inside the payload", concat(header_of_ten, pattern(9)), false, 0, false, payload},
+        {"closed before any byte", {}, true, 0, false, header_failure},
+        {"closed inside the header", {0x04, 0x00}, true, 0, false, header_failure},
+        {"closed inside the payload", concat(header_of_ten, pattern(3)), true, 0, false, payload_failure},
+        {"silent before the header", {}, false, 0, false, header_failure},
+        {"silent inside the payload", concat(header_of_ten, pattern(9)), false, 0, false, payload_failure},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.label);
@@ -81,64 +101,139 @@ TEST(ReadReply, ReadsOneFrameInOneGoOrFailsWithWhereItStopped) {
             pair.close_peer();
         }
         std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
-        bool overrun = !c.overrun;
-        const Result<void> read = qx_sdk_client::util::read_reply(pair.stream(), buffer, overrun);
+        bool read_past_frame = !c.read_past_frame;
+        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame);
         if (c.failure) {
             EXPECT_EQ(error_of(read), read_error(*c.failure));
         } else {
             ASSERT_TRUE(succeeded(read));
-            EXPECT_EQ(overrun, c.overrun);
+            EXPECT_EQ(read_past_frame, c.read_past_frame);
             EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(c.frame_size)),
                       Bytes(c.sent.begin(), c.sent.begin() + static_cast<ptrdiff_t>(c.frame_size)));
         }
     }
 }
 
-TEST(ReadReply, AssemblesAFrameArrivingInPieces) {
+TEST(ReadPacket, AssemblesAFrameArrivingOneByteAtATime) {
     LoopbackPair pair;
     const Bytes sent = qx_test::frame(4, pattern(40));
-    std::thread trickle([&] {
-        for (size_t at = 0; at < sent.size(); at += 3) {
-            pair.send(std::span(sent).subspan(at, std::min<size_t>(3, sent.size() - at)));
+    const Sender trickle([&] {
+        for (uint8_t byte : sent) {
+            pair.send(std::span(&byte, 1));
             std::this_thread::sleep_for(1ms);
         }
     });
     std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
-    bool overrun = true;
-    const Result<void> read = qx_sdk_client::util::read_reply(pair.stream(), buffer, overrun);
-    trickle.join();
+    bool read_past_frame = true;
+    const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame);
     ASSERT_TRUE(succeeded(read));
-    EXPECT_FALSE(overrun);
+    EXPECT_FALSE(read_past_frame);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(sent.size())), sent);
 }
 
 // Whatever of an oversize payload one receive took, the rest is dropped
-// exactly: the frame behind it is read whole next.
-TEST(ReadReply, RefusesAnOversizeFrameAndStaysInStep) {
+// exactly, never past the buffer: the frame behind it is read whole next.
+TEST(ReadPacket, RefusesAnOversizeFrameAndStaysInStep) {
     for (const size_t length : {PACKET_BUFFER_SIZE - 3, size_t{0xFFFF}}) {
         SCOPED_TRACE(length);
         LoopbackPair pair;
         const Bytes next = qx_test::frame(6, pattern(5));
         const Bytes oversize = {0x04, 0x00, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
-        std::thread sender([&] { pair.send(concat(concat(oversize, Bytes(length, 0xEE)), next)); });
+        const Sender sender([&] { pair.send(concat(concat(oversize, Bytes(length, 0xEE)), next)); });
+        // The buffer is a window of a larger array so an overrun would show.
         std::vector<uint8_t> memory(PACKET_BUFFER_SIZE + 64, 0x55);
         const std::span<uint8_t> buffer(memory.data(), PACKET_BUFFER_SIZE);
-        bool overrun = false;
-        const Result<void> read = qx_sdk_client::util::read_reply(pair.stream(), buffer, overrun);
-        ASSERT_FALSE(read);
-        EXPECT_EQ(read.error().text(), "Reply payload of " + std::to_string(length) +
-                                           " bytes does not fit the packet buffer of 4092 payload bytes");
+        bool read_past_frame = false;
+        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame);
+        EXPECT_EQ(error_of(read), read_error(oversize_failure(length)));
         EXPECT_EQ(Bytes(memory.begin() + PACKET_BUFFER_SIZE, memory.end()), Bytes(64, 0x55));
-        ASSERT_TRUE(succeeded(qx_sdk_client::util::read_reply(pair.stream(), buffer, overrun)));
-        sender.join();
+        ASSERT_TRUE(succeeded(qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame)));
         EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(next.size())), next);
     }
 }
+
+// However the bytes come, one frame takes at most the read timeout, counted
+// from the start of the read: a peer that sends a byte well inside each
+// timeout, or a signal that interrupts every wait, must not stretch it.
+TEST(ReadPacket, EndsWithinTheReadTimeoutWhateverTricklesIn) {
+    constexpr auto gap = test_timeout / 3;
+    const Bytes header_of_ten = {0x04, 0x00, 0x0A, 0x00};
+    const Bytes oversize = {0x04, 0x00, 0xFF, 0xFF};
+    const struct {
+        const char* label;
+        Bytes at_once;
+        size_t trickled;  // bytes sent one at a time, `gap` apart, after `at_once`
+        bool signals;     // SIGALRM every `gap` meanwhile
+        std::string failure;
+    } cases[] = {
+        {"a frame a byte at a time", {}, 40, false, std::string(header_failure)},
+        {"a payload a byte at a time", header_of_ten, 10, false, std::string(payload_failure)},
+        {"an oversize payload a byte at a time", oversize, 40, false, oversize_failure(0xFFFF)},
+        {"silence, under a periodic signal", {}, 0, true, std::string(header_failure)},
+        {"a payload a byte at a time, under a periodic signal", header_of_ten, 10, true,
+         std::string(payload_failure)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        LoopbackPair pair;
+        pair.send(c.at_once);
+        std::atomic<bool> done = false;
+        const Sender trickle([&] {
+            for (size_t i = 0; i < c.trickled && !done; ++i) {
+                std::this_thread::sleep_for(gap);
+                const uint8_t byte = 0x42;
+                ::send(pair.peer(), &byte, 1, MSG_NOSIGNAL);
+            }
+        });
+        std::optional<PeriodicSignal> signals;
+        if (c.signals) signals.emplace(gap);
+        std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
+        bool read_past_frame = false;
+        const auto start = std::chrono::steady_clock::now();
+        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame);
+        const auto took = std::chrono::steady_clock::now() - start;
+        signals.reset();
+        done = true;
+        EXPECT_EQ(error_of(read), read_error(c.failure));
+        EXPECT_GE(took, test_timeout);
+        EXPECT_LT(took, test_timeout + 700ms);
+        if (c.signals) {
+            EXPECT_GE(PeriodicSignal::count(), 2);
+        }
+    }
+}
+
 
 Bytes name_reply(std::string_view name) {
     qx_test::ByteWriter payload;
     payload.text(name);
     return qx_test::frame(4, payload);
+}
+
+// A device that trickles its reply holds the call no longer than the read
+// timeout; once it has finished, the stale bytes are drained and the next
+// call gets its own reply. An oversize reply trickled in ends as quickly.
+TEST(Exchange, ATrickledReplyFailsInTimeAndTheConnectionStaysUsable) {
+    constexpr auto gap = test_timeout / 4;
+    Bench bench;
+    const qx_test::Bytes name = name_reply("QX Test Device");
+    bench.fake.inject(3, Fault::split_reply(1, gap));
+    const auto start = std::chrono::steady_clock::now();
+    const Result<std::string> trickled = bench.device.get_name();
+    ASSERT_FALSE(trickled);
+    EXPECT_EQ(trickled.error().kind(), Kind::TcpStreamReadError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, test_timeout + 700ms);
+
+    std::this_thread::sleep_until(start + gap * name.size() + 500ms);
+    const Result<std::string> next = bench.device.get_name();
+    ASSERT_TRUE(succeeded(next));
+    EXPECT_EQ(*next, "QX Test Device");
+
+    // The header at once, then its payload four bytes at a time.
+    bench.fake.inject(3, Fault::split_raw(concat({0x04, 0x00, 0xFF, 0xFF}, Bytes(64, 0)), 4, gap));
+    const auto oversize_start = std::chrono::steady_clock::now();
+    EXPECT_EQ(error_of(bench.device.get_name()), read_error(oversize_failure(0xFFFF)));
+    EXPECT_LT(std::chrono::steady_clock::now() - oversize_start, test_timeout + 700ms);
 }
 
 // Bytes that came in with a reply are no reply to anything: dropped, and

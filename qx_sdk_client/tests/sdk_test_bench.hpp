@@ -52,7 +52,7 @@ inline Result<Device> connect_to(const qx_test::FakeDevice& fake,
     if (!address) {
         return std::unexpected(Error(Kind::NetworkError));
     }
-    auto stream = qx_sdk_client::net::TcpStream::connect(*address);
+    auto stream = qx_sdk_client::net::TcpStream::connect(*address, timeout);
     if (!stream) {
         return std::unexpected(Error(Kind::NetworkError));
     }

@@ -1,18 +1,22 @@
 #include "qx_sdk_client/src/tcp_stream.hpp"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "qx_sdk_client/tests/bounded_waits.hpp"
 
 namespace {
 
@@ -62,7 +66,7 @@ struct Pair {
 };
 
 Pair connected_pair(Listener& listener) {
-    auto client = TcpStream::connect(listener.address());
+    auto client = TcpStream::connect(listener.address(), test_timeout);
     EXPECT_TRUE(client.has_value()) << client.error().describe();
     TcpStream server = listener.accept();
     EXPECT_TRUE(client->set_read_timeout(test_timeout).has_value());
@@ -263,9 +267,112 @@ TEST_F(TcpStreamTest, ConnectToAClosedPortFails) {
         ASSERT_TRUE(gone.ok());
         address = gone.address();
     }
-    const auto result = TcpStream::connect(address);
+    const auto result = TcpStream::connect(address, test_timeout);
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error().code(), ECONNREFUSED) << result.error().describe();
+}
+
+// How long a call that must give up after `limit` may take on a loaded machine.
+constexpr auto slack = 700ms;
+
+// How a call that was expected to fail ended, and how long it took.
+struct TimedFailure {
+    std::optional<IoError> failure;
+    std::chrono::nanoseconds took;
+};
+
+template <class Call>
+TimedFailure time_failure(Call&& call) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = call();
+    const std::chrono::nanoseconds took = std::chrono::steady_clock::now() - start;
+    return {result ? std::nullopt : std::optional<IoError>(result.error()), took};
+}
+
+void expect_timed_out_within(const TimedFailure& ended, std::chrono::nanoseconds limit) {
+    ASSERT_TRUE(ended.failure.has_value()) << "the call did not fail";
+    EXPECT_TRUE(ended.failure->is_timeout()) << ended.failure->describe();
+    EXPECT_LT(ended.took, limit + slack);
+}
+
+TEST(TcpStreamConnect, AnAddressThatNeverAnswersFailsAfterTheTimeoutEvenUnderSignals) {
+    qx_sdk_test::UnansweredAddress unanswered;
+    for (const bool interrupted : {false, true}) {
+        SCOPED_TRACE(interrupted ? "with a signal every 50 ms" : "quiet");
+        std::optional<qx_sdk_test::PeriodicSignal> signals;
+        if (interrupted) signals.emplace(50ms);
+        const TimedFailure ended = time_failure([&] { return TcpStream::connect(unanswered.address(), 300ms); });
+        expect_timed_out_within(ended, 300ms);
+        EXPECT_GE(ended.took, 300ms);
+        if (interrupted) {
+            EXPECT_GE(qx_sdk_test::PeriodicSignal::count(), 3);
+        }
+    }
+}
+
+TEST_F(TcpStreamTest, AConnectedStreamIsBlockingAndANonPositiveConnectTimeoutIsRefused) {
+    auto [client, server] = connected_pair(listener);
+    EXPECT_EQ(::fcntl(client.fd(), F_GETFL) & O_NONBLOCK, 0);
+    for (const std::chrono::nanoseconds bad : {0ns, -1ns}) {
+        const auto result = TcpStream::connect(listener.address(), bad);
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().code(), EINVAL);
+    }
+}
+
+// The read timeout bounds a whole read, however the bytes come: a peer
+// that sends a byte just inside each timeout, or a signal that interrupts
+// every wait, must not stretch it.
+TEST_F(TcpStreamTest, AReadEndsWithinItsTimeoutWhateverTrickles) {
+    auto [client, server] = connected_pair(listener);
+    ASSERT_TRUE(client.set_read_timeout(300ms).has_value());
+    std::atomic<bool> stop = false;
+    std::thread trickle([&] {
+        for (int i = 0; i < 40 && !stop; ++i) {
+            const uint8_t byte = 0x42;
+            if (!server.write_all({&byte, 1})) return;
+            std::this_thread::sleep_for(100ms);
+        }
+    });
+    std::array<uint8_t, 64> buffer{};
+    const TimedFailure ended = time_failure([&] { return client.read_exact(buffer); });
+    stop = true;
+    trickle.join();
+    expect_timed_out_within(ended, 300ms);
+}
+
+TEST_F(TcpStreamTest, ASilentPeerTimesOutUnderAPeriodicSignal) {
+    auto [client, server] = connected_pair(listener);
+    ASSERT_TRUE(client.set_read_timeout(300ms).has_value());
+    const qx_sdk_test::PeriodicSignal signals(100ms);
+    std::array<uint8_t, 4> header{};
+    const TimedFailure ended = time_failure([&] { return client.read_exact(header); });
+    expect_timed_out_within(ended, 300ms);
+    EXPECT_GE(ended.took, 300ms);
+    EXPECT_GE(qx_sdk_test::PeriodicSignal::count(), 2);
+}
+
+// A peer that takes a little of a large write every now and then keeps each
+// send short of its timeout; the write as a whole still ends in time.
+TEST_F(TcpStreamTest, AWriteEndsWithinItsTimeoutAgainstASlowReader) {
+    auto [client, server] = connected_pair(listener);
+    const int small = 4096;
+    ::setsockopt(client.fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ::setsockopt(server.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ASSERT_TRUE(client.set_write_timeout(300ms).has_value());
+    std::atomic<bool> stop = false;
+    std::thread slow_reader([&] {
+        std::array<uint8_t, 2048> sink{};
+        for (int i = 0; i < 100 && !stop; ++i) {
+            ::recv(server.fd(), sink.data(), sink.size(), MSG_DONTWAIT);
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    const std::vector<uint8_t> large(8 << 20, 0x5A);
+    const TimedFailure ended = time_failure([&] { return client.write_all(large); });
+    stop = true;
+    slow_reader.join();
+    expect_timed_out_within(ended, 300ms);
 }
 
 TEST(TcpStreamIpv6, ConnectsToLoopback) {

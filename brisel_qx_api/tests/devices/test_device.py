@@ -1,7 +1,9 @@
 """brisel_qx_api.Device against fake devices found by a scan."""
 
 import datetime
+import os
 import pathlib
+import resource
 import struct
 import threading
 import time
@@ -268,12 +270,38 @@ def test_update_from_a_missing_file_fails_before_any_callback(device, main_fake,
     assert main_fake.requests() == []
 
 
-def test_update_from_a_directory_is_a_read_error(device, tmp_path):
+@pytest.fixture
+def unreadable_path(request, tmp_path):
+    """A path that is no regular file: reading it would block or never end."""
+    kind = request.param
+    if kind == "directory":
+        yield str(tmp_path)
+    elif kind == "/dev/zero":
+        yield "/dev/zero"
+    else:
+        fifo = tmp_path / "image.fifo"
+        os.mkfifo(fifo)
+        # Both ends at once, so that this open does not wait: an idle writer.
+        writer = os.open(fifo, os.O_RDWR) if kind == "fifo with an idle writer" else None
+        yield str(fifo)
+        if writer is not None:
+            os.close(writer)
+
+
+@pytest.mark.parametrize("unreadable_path", ["directory", "/dev/zero", "fifo without a writer",
+                                             "fifo with an idle writer"], indirect=True)
+def test_update_from_what_is_no_regular_file_is_refused_at_once(device, main_fake, unreadable_path):
     callbacks = Recording()
+    main_fake.clear()
+    peak_before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    started = time.monotonic()
     with pytest.raises(ValueError) as caught:
-        device.update_firmware_from_path(str(tmp_path), callbacks)
-    assert str(caught.value) == f'Unknown error type FileReadError("Failed to read file {tmp_path}")'
+        device.update_firmware_from_path(unreadable_path, callbacks)
+    assert time.monotonic() - started < 1
+    assert str(caught.value) == f'Unknown error type FileReadError("Failed to read file {unreadable_path}")'
     assert callbacks.calls == []
+    assert main_fake.requests() == []
+    assert resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - peak_before < 64 * 1024
 
 
 def test_broken_connection(scanned):

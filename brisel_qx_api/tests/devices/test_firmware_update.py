@@ -88,6 +88,16 @@ def test_update_from_a_file_and_from_a_bytes_subclass(updater, fake, tmp_path):
     assert received_image(fake) == IMAGE[:100]
 
 
+def test_an_empty_file_is_an_empty_image(updater, fake, tmp_path):
+    image_file = tmp_path / "empty.img"
+    image_file.write_bytes(b"")
+    callbacks = Recording()
+    assert updater.update_firmware_from_path(str(image_file), callbacks) is None
+    assert callbacks.calls == [("update_started", 0), ("start_finalizing",),
+                               ("update_finished", qx.FirmwareUpdateResult.Success)]
+    assert received_image(fake) == b""
+
+
 def test_the_base_class_as_is_reports_nothing_visible(updater, capfd):
     assert updater.update_firmware_from_blob(IMAGE, qx.FirmwareUpdateCallbacks()) is None
     assert capfd.readouterr().out == ""

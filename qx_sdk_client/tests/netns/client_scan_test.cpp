@@ -19,6 +19,7 @@
 
 #include "qx_sdk_client/src/client.hpp"
 #include "qx_sdk_client/src/scan.hpp"
+#include "qx_sdk_client/tests/bounded_waits.hpp"
 #include "qx_sdk_client/tests/netns/netns_support.hpp"
 #include "qx_sdk_client/tests/support/fake_device.hpp"
 
@@ -125,6 +126,10 @@ std::vector<std::tuple<std::uint64_t, std::uint64_t>> keys_of(const std::vector<
         keys.emplace_back(device.get_ean(), device.get_serial_number());
     }
     return keys;
+}
+
+std::vector<std::tuple<std::uint64_t, std::uint64_t>> keys_of_state(const qx_test::DeviceState& state) {
+    return {{state.ean, state.serial_number}};
 }
 
 void print_overhead(const char* what, Clock::duration took, std::chrono::nanoseconds duration) {
@@ -249,6 +254,25 @@ TEST_F(ScanOnLoopback, SilentDevicesDelayTheScanAndAreReportedWithTheReadError) 
         EXPECT_EQ(fake->request_commands(), std::vector<std::uint16_t>{1});
         EXPECT_TRUE(fake->wait_for_open_connections(0, 2000ms));
     }
+}
+
+// An address that gets no answer at all (a host that is gone, a firewall
+// that drops) holds the worker for one connect timeout, not for the
+// system's connection retries, and the scan goes on to the next service.
+TEST_F(ScanOnLoopback, AnAddressThatNeverAnswersCostsOneTimeoutAndTheRestIsFound) {
+    constexpr auto client_timeout = 1337ms;
+    qx_sdk_test::UnansweredAddress unanswered;
+    qx_test::FakeDevice working;
+    auto advertiser = advertise({unanswered.port(), working.port()});
+    ASSERT_TRUE(advertiser.has_value());
+
+    Scan result = scan(Client(client_timeout), resolving_scan);
+    print_overhead("a service that never answers, and a device", result.took, resolving_scan);
+
+    ASSERT_TRUE(result.devices.has_value()) << result.devices.error().debug_text();
+    EXPECT_EQ(keys_of(*result.devices), keys_of_state(qx_test::DeviceState()));
+    EXPECT_EQ(result.lines, std::vector<std::string>{refused_line});
+    EXPECT_LT(result.took, resolving_scan + client_timeout + 1s);
 }
 
 TEST_F(ScanOnLoopback, HostWithBothAddressFamiliesGivesOneDevice) {

@@ -49,7 +49,11 @@ std::optional<Fault> parse_fault(std::string_view kind, std::string_view rest, s
     } else if (kind == "split") {
         const auto piece = first.empty() ? std::optional<size_t>(1) : number<size_t>(first);
         const auto gap = second.empty() ? std::optional<uint32_t>(2) : number<uint32_t>(second);
-        if (piece && gap) return Fault::split_reply(*piece, std::chrono::milliseconds(*gap));
+        const std::string_view third = next_word(rest);
+        auto bytes = third.empty() ? std::optional<Bytes>(Bytes()) : from_hex(third);
+        if (piece && gap && bytes) {
+            return Fault::split_raw(std::move(*bytes), *piece, std::chrono::milliseconds(*gap));
+        }
     } else {
         problem = "unknown fault kind " + std::string(kind);
         return std::nullopt;

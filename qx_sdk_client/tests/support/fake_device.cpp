@@ -232,7 +232,7 @@ void FakeDevice::serve(int fd) {
                     break;
                 }
                 case Fault::Kind::SplitReply: {
-                    const Bytes reply = answer();
+                    const Bytes reply = fault->bytes.empty() ? answer() : fault->bytes;
                     for (size_t at = 0; keep_open && at < reply.size(); at += fault->piece_size) {
                         if (at > 0) keep_open = pause(stop_read_fd_, fault->delay);
                         const size_t n = std::min(fault->piece_size, reply.size() - at);

@@ -21,7 +21,7 @@ struct Fault {
         Close,           // the first `reply_prefix` bytes of the normal reply, then close
         NoReply,         // nothing; the connection stays open for the next request
         OversizeHeader,  // a reply header announcing `announced_length`, then that many bytes
-        SplitReply,      // the normal reply in pieces of `piece_size` bytes, `delay` apart
+        SplitReply,      // the normal reply, or `bytes` if any, in pieces of `piece_size` bytes, `delay` apart
     };
 
     static Fault error_packet(uint16_t status) { return with(Kind::ErrorPacket, [&](Fault& f) { f.status = status; }); }
@@ -41,6 +41,12 @@ struct Fault {
             f.piece_size = piece_size == 0 ? 1 : piece_size;
             f.delay = gap;
         });
+    }
+    // `bytes` instead of the reply, in pieces as split_reply sends them.
+    static Fault split_raw(Bytes bytes, size_t piece_size, std::chrono::milliseconds gap) {
+        Fault f = split_reply(piece_size, gap);
+        f.bytes = std::move(bytes);
+        return f;
     }
 
     Kind kind = Kind::NoReply;
