@@ -25,7 +25,7 @@ public:
     explicit Client(std::chrono::nanoseconds timeout) : timeout(timeout) {}
 
     // scan_for_devices_with_timeout(DEFAULT_SCAN_TIMEOUT).
-    error::Result<std::vector<device::Device>> scan_for_devices() const;
+    [[nodiscard]] error::Result<std::vector<device::Device>> scan_for_devices() const;
 
     // Browses for `scan_duration` (counted from the worker's start), then
     // waits until every service already reported has been connected, so a
@@ -34,13 +34,13 @@ public:
     // stable, duplicates kept. DeviceDiscoveryError when the daemon, the
     // browse or the worker thread cannot be started, or for a negative
     // duration; never throws.
-    error::Result<std::vector<device::Device>> scan_for_devices_with_timeout(
+    [[nodiscard]] error::Result<std::vector<device::Device>> scan_for_devices_with_timeout(
         std::chrono::nanoseconds scan_duration) const;
 
     // Tries the service's addresses in turn at its port, each for at most
     // the timeout, and creates the device on the first that accepts; a failed creation is returned as is,
     // without trying further addresses. NetworkError when none connects.
-    error::Result<device::Device> connect_device(const mdns::ResolvedService& service) const;
+    [[nodiscard]] error::Result<device::Device> connect_device(const mdns::ResolvedService& service) const;
 
     std::chrono::nanoseconds timeout;
 };

@@ -25,7 +25,7 @@ public:
     // Sets both socket timeouts to `timeout` (a failure prints a line and is
     // not an error), then asks for the protocol version, the EAN and the
     // serial number. On failure the stream is closed.
-    static error::Result<Device> create(net::SocketAddress address, net::TcpStream stream,
+    [[nodiscard]] static error::Result<Device> create(net::SocketAddress address, net::TcpStream stream,
                                         std::chrono::nanoseconds timeout);
 
     // The address the stream was connected to.
@@ -37,43 +37,42 @@ public:
     uint64_t get_ean() const { return ean_; }
     uint64_t get_serial_number() const { return serial_number_; }
 
-    error::Result<std::string> get_name() const;
+    [[nodiscard]] error::Result<std::string> get_name() const;
     // Protocol version 2.
-    error::Result<std::string> get_nickname() const;
+    [[nodiscard]] error::Result<std::string> get_nickname() const;
     // Protocol version 2. UTF-8 without NUL bytes, at most 4,090 bytes; a non-success status is the error.
-    error::Result<void> set_nickname(std::string_view nickname) const;
+    [[nodiscard]] error::Result<void> set_nickname(std::string_view nickname) const;
     // set_nickname("").
-    error::Result<void> reset_nickname() const;
+    [[nodiscard]] error::Result<void> reset_nickname() const;
     // One handle per reported interface, indices 0 up, each sharing the connection.
-    error::Result<std::vector<interface::Interface>> get_interfaces() const;
-    error::Result<uint64_t> get_firmware_ean() const;
-    error::Result<std::string> get_pcb_revision() const;
-    error::Result<std::string> get_firmware_version() const;
-    error::Result<std::string> get_bootloader_version() const;
+    [[nodiscard]] error::Result<std::vector<interface::Interface>> get_interfaces() const;
+    [[nodiscard]] error::Result<uint64_t> get_firmware_ean() const;
+    [[nodiscard]] error::Result<std::string> get_pcb_revision() const;
+    [[nodiscard]] error::Result<std::string> get_firmware_version() const;
+    [[nodiscard]] error::Result<std::string> get_bootloader_version() const;
     // The Unix epoch plus the seconds the device reports.
-    error::Result<std::chrono::sys_seconds> get_manufacturing_date() const;
+    [[nodiscard]] error::Result<std::chrono::sys_seconds> get_manufacturing_date() const;
     // Makes the device signal itself; a non-success status is the error.
-    error::Result<void> identify() const;
+    [[nodiscard]] error::Result<void> identify() const;
 
-    // Firmware update operations go here.
     // Sends `image` in the chunks the device asks for, holding the lock
     // throughout, callbacks included; both socket timeouts are
     // FIRMWARE_UPDATE_TIMEOUT meanwhile. Only the finalize reply decides
     // what update_finished is told; an earlier failure skips it.
-    error::Result<void> update_firmware_from_blob(std::span<const uint8_t> image,
+    [[nodiscard]] error::Result<void> update_firmware_from_blob(std::span<const uint8_t> image,
                                                   const FirmwareUpdateCallbacks& callbacks) const;
     // Reads the whole file first: FileOpenError / FileReadError before the
     // lock is taken or any callback runs.
-    error::Result<void> update_firmware_from_path(const std::string& path,
+    [[nodiscard]] error::Result<void> update_firmware_from_path(const std::string& path,
                                                   const FirmwareUpdateCallbacks& callbacks) const;
 
 private:
     Device(net::SocketAddress address, SharedConnection connection)
         : address_(std::move(address)), connection_(std::move(connection)) {}
 
-    error::Result<void> update_protocol_version();
-    error::Result<void> update_ean();
-    error::Result<void> update_serial_number();
+    [[nodiscard]] error::Result<void> update_protocol_version();
+    [[nodiscard]] error::Result<void> update_ean();
+    [[nodiscard]] error::Result<void> update_serial_number();
 
     net::SocketAddress address_;
     SharedConnection connection_;

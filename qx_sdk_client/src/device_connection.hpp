@@ -87,6 +87,6 @@ private:
 // was, when the calling thread already holds it (waiting would never end);
 // FailedToAquireLock, after releasing it, when the lock is marked broken.
 // When another thread holds it, waits without a time limit inside the hook.
-error::Result<ConnectionGuard> lock_connection(const SharedConnection& connection);
+[[nodiscard]] error::Result<ConnectionGuard> lock_connection(const SharedConnection& connection);
 
 }  // namespace qx_sdk_client::device

@@ -42,7 +42,7 @@ public:
 
     // ServiceStatus -> Error: the error side for Success ("Trying to convert
     // Success to an error"), an Error value for every other status.
-    static std::expected<Error, Error> try_from(qx_sdk_protocol::types::ServiceStatus status);
+    [[nodiscard]] static std::expected<Error, Error> try_from(qx_sdk_protocol::types::ServiceStatus status);
 
     Kind kind() const { return kind_; }
     const std::string& text() const& { return text_; }
@@ -70,7 +70,7 @@ using Result = std::expected<T, Error>;
 void write_quoted(std::string& sink, std::string_view text);
 
 // Success for ServiceStatus::Success, otherwise the Error that try_from gives.
-Result<void> service_status_to_result(qx_sdk_protocol::types::ServiceStatus status);
+[[nodiscard]] Result<void> service_status_to_result(qx_sdk_protocol::types::ServiceStatus status);
 
 // Every typed-layer failure as an SDK error; prints one line for ConversionError.
 Error protocol_to_client_error(qx_sdk_protocol::ProtocolError error);

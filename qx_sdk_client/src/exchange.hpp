@@ -31,13 +31,13 @@ using UnpackedValue = typename std::invoke_result_t<Unpack&, uint32_t, std::span
 // on it (a reply that arrived after its exchange gave up); then writes
 // `frame` whole. Any failure is TcpStreamWriteError "Failed to send
 // <qualified_name> request".
-error::Result<void> send_frame(DeviceConnection& locked, std::span<const uint8_t> frame,
+[[nodiscard]] error::Result<void> send_frame(DeviceConnection& locked, std::span<const uint8_t> frame,
                                std::string_view qualified_name, bool stream_in_step);
 
 namespace detail {
 
 template <class Value>
-error::Result<Value> to_client_result(qx_sdk_protocol::ProtocolResult<Value>&& result) {
+[[nodiscard]] error::Result<Value> to_client_result(qx_sdk_protocol::ProtocolResult<Value>&& result) {
     if (!result) {
         return std::unexpected(error::protocol_to_client_error(std::move(result).error()));
     }
@@ -63,7 +63,7 @@ struct Finished<void, Finish> {
 // failures come back through protocol_to_client_error; read failures as
 // read_packet gives them. Nothing is sent when packing fails.
 template <class Pack, class Unpack>
-error::Result<UnpackedValue<Unpack>> exchange(DeviceConnection& locked, std::string_view qualified_name, Pack&& pack,
+[[nodiscard]] error::Result<UnpackedValue<Unpack>> exchange(DeviceConnection& locked, std::string_view qualified_name, Pack&& pack,
                                               Unpack&& unpack) {
     const uint32_t version = locked.protocol_version;
     auto frame = std::invoke(pack, version, std::span<uint8_t>(locked.buffer));
@@ -87,7 +87,7 @@ error::Result<UnpackedValue<Unpack>> exchange(DeviceConnection& locked, std::str
 
 // Takes the lock (see lock_connection) and runs one exchange.
 template <class Pack, class Unpack>
-error::Result<UnpackedValue<Unpack>> request(const SharedConnection& connection, std::string_view qualified_name,
+[[nodiscard]] error::Result<UnpackedValue<Unpack>> request(const SharedConnection& connection, std::string_view qualified_name,
                                              Pack&& pack, Unpack&& unpack) {
     error::Result<ConnectionGuard> guard = lock_connection(connection);
     if (!guard) {
@@ -99,7 +99,7 @@ error::Result<UnpackedValue<Unpack>> request(const SharedConnection& connection,
 // As above, then `finish` (value -> Result<U>, or () -> Result<U> for an
 // unpack step without a value) shapes the result while the lock is still held.
 template <class Pack, class Unpack, class Finish>
-typename detail::Finished<UnpackedValue<Unpack>, Finish>::type request(const SharedConnection& connection,
+[[nodiscard]] typename detail::Finished<UnpackedValue<Unpack>, Finish>::type request(const SharedConnection& connection,
                                                                        std::string_view qualified_name, Pack&& pack,
                                                                        Unpack&& unpack, Finish&& finish) {
     error::Result<ConnectionGuard> guard = lock_connection(connection);

@@ -43,7 +43,7 @@ auto keeping_outcome(Unpack unpack) {
 
 // Sends chunk after chunk until the image is out or the device does not
 // acknowledge one; the latter is no error here, finalizing decides.
-Result<void> send_chunks(DeviceConnection& locked, std::span<const uint8_t> image, uint64_t chunk_size,
+[[nodiscard]] Result<void> send_chunks(DeviceConnection& locked, std::span<const uint8_t> image, uint64_t chunk_size,
                          const FirmwareUpdateCallbacks& callbacks) {
     uint64_t chunk_index = 0;
     uint64_t offset = 0;
@@ -68,7 +68,7 @@ Result<void> send_chunks(DeviceConnection& locked, std::span<const uint8_t> imag
     return {};
 }
 
-Result<void> run_update(DeviceConnection& locked, std::span<const uint8_t> image,
+[[nodiscard]] Result<void> run_update(DeviceConnection& locked, std::span<const uint8_t> image,
                         const FirmwareUpdateCallbacks& callbacks) {
     const Result<uint64_t> chunk_size =
         exchange(locked, update_request_name, pack_step(protocol::pack_firmware_update_start, uint64_t{image.size()}),
@@ -131,7 +131,7 @@ static_assert(largest_image == 267'911'168);
 // never end, so it is refused before a byte is read. The size that stat
 // reports is only a hint: files under /proc say 0, and a file may grow
 // meanwhile; they are read to their end, within the same limit.
-Result<std::vector<uint8_t>> read_whole_file(const std::string& path) {
+[[nodiscard]] Result<std::vector<uint8_t>> read_whole_file(const std::string& path) {
     const auto open_failed = [&] {
         return std::unexpected(Error(Error::Kind::FileOpenError, "Failed to open file " + path));
     };

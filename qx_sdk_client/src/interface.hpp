@@ -27,36 +27,39 @@ public:
     const device::SharedConnection& connection() const { return connection_; }
 
     // Makes the interface signal itself; a non-success status is the error.
-    error::Result<void> identify() const;
+    [[nodiscard]] error::Result<void> identify() const;
     // The caller's own copy of the nickname.
-    error::Result<std::string> get_nickname() const;
+    [[nodiscard]] error::Result<std::string> get_nickname() const;
     // UTF-8 without NUL bytes, at most 4,088 bytes; a non-success status is the error.
-    error::Result<void> set_nickname(std::string_view nickname) const;
+    [[nodiscard]] error::Result<void> set_nickname(std::string_view nickname) const;
     // set_nickname("").
-    error::Result<void> reset_nickname() const;
-    error::Result<qx_sdk_protocol::types::InterfaceStatus> get_status() const;
+    [[nodiscard]] error::Result<void> reset_nickname() const;
+    [[nodiscard]] error::Result<qx_sdk_protocol::types::InterfaceStatus> get_status() const;
     // Decoded whatever status the reply carries.
-    error::Result<qx_sdk_protocol::types::EthInterfaceConfig> get_eth_config() const;
+    [[nodiscard]] error::Result<qx_sdk_protocol::types::EthInterfaceConfig> get_eth_config() const;
     // A non-success status is the error.
-    error::Result<void> set_eth_config(qx_sdk_protocol::types::EthInterfaceConfig config) const;
+    [[nodiscard]] error::Result<void> set_eth_config(qx_sdk_protocol::types::EthInterfaceConfig config) const;
     // A non-success status is the error.
-    error::Result<qx_sdk_protocol::types::EthInterfaceConfig> get_supported_eth_configs() const;
-    // Protocol version 2. A non-success status is the error.
-    error::Result<qx_sdk_protocol::types::Tc10State> get_tc10_state() const;
-    // Protocol version 2. A non-success status is the error.
-    error::Result<void> send_tc10_command(qx_sdk_protocol::types::Tc10Command command) const;
-    // Protocol version 2.
-    error::Result<qx_sdk_protocol::types::DcqReading> read_dcq() const;
-    // Protocol version 2.
-    error::Result<qx_sdk_protocol::types::CableTestResult> run_cable_test() const;
-    // Protocol version 2. True: loopback on.
-    error::Result<bool> get_loopback_state() const;
-    // Protocol version 2. Any reply of the right kind is success.
-    error::Result<void> set_loopback_state(bool enabled) const;
-    // Protocol version 2. Absent: the generator is off.
-    error::Result<std::optional<qx_sdk_protocol::types::PacketGeneratorConfig>> get_packet_generator_config() const;
-    // Protocol version 2. Absent switches the generator off; any reply of the right kind is success.
-    error::Result<void> set_packet_generator_config(
+    [[nodiscard]] error::Result<qx_sdk_protocol::types::EthInterfaceConfig> get_supported_eth_configs() const;
+
+    // The rest needs a device of protocol version 2; an older one gets
+    // ApiNotAvailableInProtocolVersion without anything being sent.
+
+    // A non-success status is the error.
+    [[nodiscard]] error::Result<qx_sdk_protocol::types::Tc10State> get_tc10_state() const;
+    // A non-success status is the error.
+    [[nodiscard]] error::Result<void> send_tc10_command(qx_sdk_protocol::types::Tc10Command command) const;
+    [[nodiscard]] error::Result<qx_sdk_protocol::types::DcqReading> read_dcq() const;
+    [[nodiscard]] error::Result<qx_sdk_protocol::types::CableTestResult> run_cable_test() const;
+    // True: loopback on.
+    [[nodiscard]] error::Result<bool> get_loopback_state() const;
+    // Any reply of the right kind is success.
+    [[nodiscard]] error::Result<void> set_loopback_state(bool enabled) const;
+    // Absent: the generator is off.
+    [[nodiscard]] error::Result<std::optional<qx_sdk_protocol::types::PacketGeneratorConfig>>
+    get_packet_generator_config() const;
+    // Absent switches the generator off; any reply of the right kind is success.
+    [[nodiscard]] error::Result<void> set_packet_generator_config(
         const std::optional<qx_sdk_protocol::types::PacketGeneratorConfig>& config) const;
 
 private:

@@ -102,7 +102,7 @@ steady_clock::time_point saturating_deadline(steady_clock::time_point start, std
                             : start + std::chrono::duration_cast<steady_clock::duration>(duration);
 }
 
-Result<std::vector<device::Device>> scan(const Client& client, std::chrono::nanoseconds scan_duration,
+[[nodiscard]] Result<std::vector<device::Device>> scan(const Client& client, std::chrono::nanoseconds scan_duration,
                                          std::chrono::milliseconds shutdown_bound) {
     // The library's own texts are dropped: these are the texts callers see.
     std::expected<mdns::ServiceDaemon, std::string> daemon = mdns::ServiceDaemon::create();

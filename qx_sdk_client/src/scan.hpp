@@ -16,7 +16,7 @@ namespace qx_sdk_client::client {
 // stop on its own rather than holding the caller.
 inline constexpr std::chrono::milliseconds DAEMON_SHUTDOWN_BOUND = mdns::ServiceDaemon::default_shutdown_bound;
 
-error::Result<std::vector<device::Device>> run_scan(const Client& client, std::chrono::nanoseconds scan_duration,
+[[nodiscard]] error::Result<std::vector<device::Device>> run_scan(const Client& client, std::chrono::nanoseconds scan_duration,
                                                     std::chrono::milliseconds shutdown_bound);
 
 }  // namespace qx_sdk_client::client

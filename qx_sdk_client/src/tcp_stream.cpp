@@ -19,7 +19,7 @@ std::unexpected<IoError> last_error() { return std::unexpected(IoError(errno)); 
 
 // Waits until the socket is ready for `events` or the deadline passes;
 // a signal only shortens the wait, which goes on with the time left.
-IoResult<void> wait_until_ready(int fd, short events, const Deadline& deadline) {
+[[nodiscard]] IoResult<void> wait_until_ready(int fd, short events, const Deadline& deadline) {
     pollfd watch{fd, events, 0};
     for (;;) {
         const std::optional<std::chrono::nanoseconds> left = deadline.left();

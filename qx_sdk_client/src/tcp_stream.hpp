@@ -65,7 +65,7 @@ public:
     // Waits at most `timeout` (which must be positive) for the connection,
     // continuing with the time left when a signal interrupts the wait; an
     // address that never answers fails with ETIMEDOUT. Blocking afterwards.
-    static IoResult<TcpStream> connect(const SocketAddress& address, std::chrono::nanoseconds timeout);
+    [[nodiscard]] static IoResult<TcpStream> connect(const SocketAddress& address, std::chrono::nanoseconds timeout);
     // Takes ownership of an already connected socket, whose timeouts are unknown.
     static TcpStream from_fd(int fd) { return TcpStream(fd); }
 
@@ -83,11 +83,11 @@ public:
     // A zero or negative duration is refused (EINVAL) rather than taken as
     // "no limit"; durations are rounded up to the next microsecond, and the
     // system may round further up to its clock tick.
-    IoResult<void> set_read_timeout(std::optional<std::chrono::nanoseconds> timeout);
-    IoResult<void> set_write_timeout(std::optional<std::chrono::nanoseconds> timeout);
+    [[nodiscard]] IoResult<void> set_read_timeout(std::optional<std::chrono::nanoseconds> timeout);
+    [[nodiscard]] IoResult<void> set_write_timeout(std::optional<std::chrono::nanoseconds> timeout);
     // As the system reports them; absent when no limit is set.
-    IoResult<std::optional<std::chrono::nanoseconds>> read_timeout() const;
-    IoResult<std::optional<std::chrono::nanoseconds>> write_timeout() const;
+    [[nodiscard]] IoResult<std::optional<std::chrono::nanoseconds>> read_timeout() const;
+    [[nodiscard]] IoResult<std::optional<std::chrono::nanoseconds>> write_timeout() const;
 
     // The deadline of one frame read, starting now, with the read timeout.
     Deadline read_deadline() const { return Deadline(read_limit_); }
@@ -95,29 +95,29 @@ public:
     // Writes every byte within the write timeout, retrying interrupted and
     // partial sends with the time left. A closed peer gives an error, never
     // SIGPIPE; running out of time gives EAGAIN.
-    IoResult<void> write_all(std::span<const uint8_t> bytes);
+    [[nodiscard]] IoResult<void> write_all(std::span<const uint8_t> bytes);
     // One receive of at least one and at most bytes.size() bytes within the
     // deadline; returns how many arrived. Running out of time gives EAGAIN.
-    IoResult<size_t> read_some(std::span<uint8_t> bytes, Deadline& deadline);
+    [[nodiscard]] IoResult<size_t> read_some(std::span<uint8_t> bytes, Deadline& deadline);
     // Fills `bytes` completely within the deadline.
-    IoResult<void> read_exact(std::span<uint8_t> bytes, Deadline& deadline);
+    [[nodiscard]] IoResult<void> read_exact(std::span<uint8_t> bytes, Deadline& deadline);
     // The same within the read timeout, counted from now.
-    IoResult<void> read_exact(std::span<uint8_t> bytes);
+    [[nodiscard]] IoResult<void> read_exact(std::span<uint8_t> bytes);
 
     // Drops whatever already waits in the receive queue, without waiting for
     // more, and returns how many bytes were dropped. Stops after `limit` bytes
     // so a peer that keeps sending cannot hold the caller. A peer that has
     // closed ends the drain without an error; the next read reports it.
-    IoResult<size_t> discard_pending(size_t limit = default_discard_limit);
+    [[nodiscard]] IoResult<size_t> discard_pending(size_t limit = default_discard_limit);
     static constexpr size_t default_discard_limit = 1 << 20;
 
 private:
     explicit TcpStream(int fd) : fd_(fd) {}
-    IoResult<void> set_timeout(int option, std::optional<std::chrono::nanoseconds> timeout,
+    [[nodiscard]] IoResult<void> set_timeout(int option, std::optional<std::chrono::nanoseconds> timeout,
                                std::optional<std::chrono::nanoseconds>& limit);
-    IoResult<std::optional<std::chrono::nanoseconds>> get_timeout(int option) const;
+    [[nodiscard]] IoResult<std::optional<std::chrono::nanoseconds>> get_timeout(int option) const;
     template <class Transfer>
-    IoResult<size_t> transfer_some(short ready_event, Deadline& deadline, Transfer transfer);
+    [[nodiscard]] IoResult<size_t> transfer_some(short ready_event, Deadline& deadline, Transfer transfer);
     void close();
 
     int fd_ = -1;

@@ -15,7 +15,7 @@ namespace qx_sdk_client::device {
 class TcpStreamWithTemporaryTcpTimeoutOverride {
 public:
     // Sets both timeouts to `timeout`. On failure nothing stays changed.
-    static error::Result<TcpStreamWithTemporaryTcpTimeoutOverride> create(net::TcpStream& stream,
+    [[nodiscard]] static error::Result<TcpStreamWithTemporaryTcpTimeoutOverride> create(net::TcpStream& stream,
                                                                           std::chrono::nanoseconds timeout);
 
     TcpStreamWithTemporaryTcpTimeoutOverride(TcpStreamWithTemporaryTcpTimeoutOverride&& other) noexcept;

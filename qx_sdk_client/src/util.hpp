@@ -24,6 +24,6 @@ std::string format_ean(uint64_t ean);
 // longer than the buffer leaves after the header, a text giving both sizes;
 // that payload is read and dropped, within the same time, so the stream
 // stays in step with the device.
-error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer, bool& read_past_frame);
+[[nodiscard]] error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer, bool& read_past_frame);
 
 }  // namespace qx_sdk_client::util

@@ -162,8 +162,8 @@ public:
         auto stream = TcpStream::connect(*SocketAddress::parse(device.address(), device.port()), read_limit);
         EXPECT_TRUE(stream.has_value());
         if (stream) {
-            stream->set_read_timeout(read_limit);
-            stream->set_write_timeout(read_limit);
+            EXPECT_TRUE(stream->set_read_timeout(read_limit));
+            EXPECT_TRUE(stream->set_write_timeout(read_limit));
             stream_.emplace(std::move(*stream));
         }
     }

@@ -30,7 +30,7 @@ inline constexpr std::chrono::milliseconds extra_address_wait{50};
 class BrowseSession {
 public:
     // Call with the poll's lock held, or before its thread runs.
-    static std::expected<std::unique_ptr<BrowseSession>, std::string> start(
+    [[nodiscard]] static std::expected<std::unique_ptr<BrowseSession>, std::string> start(
         AvahiServer* server, const AvahiPoll* poll_api, const BrowseTarget& target,
         std::shared_ptr<EventChannel> channel);
 

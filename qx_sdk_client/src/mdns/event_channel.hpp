@@ -30,7 +30,7 @@ public:
 
     // Waits until an event is queued or the channel is closed and drained;
     // with a deadline, at most until then.
-    std::expected<ResolvedService, RecvError> recv(
+    [[nodiscard]] std::expected<ResolvedService, RecvError> recv(
         std::optional<std::chrono::steady_clock::time_point> deadline);
 
     std::size_t queued() const;

@@ -20,8 +20,8 @@ namespace qx_sdk_client::mdns {
 // Closed.
 class Receiver {
 public:
-    std::expected<ResolvedService, RecvError> recv();
-    std::expected<ResolvedService, RecvError> recv_for(std::chrono::milliseconds timeout);
+    [[nodiscard]] std::expected<ResolvedService, RecvError> recv();
+    [[nodiscard]] std::expected<ResolvedService, RecvError> recv_for(std::chrono::milliseconds timeout);
     // Events waiting to be received.
     std::size_t queued() const;
 
@@ -41,16 +41,16 @@ public:
 
     // Binds the mDNS port (shared with any other responder on the host),
     // publishes nothing, and starts the daemon's thread.
-    static std::expected<ServiceDaemon, std::string> create();
+    [[nodiscard]] static std::expected<ServiceDaemon, std::string> create();
 
     // `service_type` as "_name._tcp.local." (the final dot optional).
-    std::expected<Receiver, std::string> browse(std::string_view service_type);
+    [[nodiscard]] std::expected<Receiver, std::string> browse(std::string_view service_type);
 
     // Stops the daemon's thread, then closes every channel behind the
     // events already queued. Waits at most `bound`: past it, or when the
     // stop cannot be started, the channels are closed at once, the rest of
     // the stop is left to run on its own and an error is returned.
-    std::expected<void, std::string> shutdown(std::chrono::milliseconds bound = default_shutdown_bound);
+    [[nodiscard]] std::expected<void, std::string> shutdown(std::chrono::milliseconds bound = default_shutdown_bound);
 
     ServiceDaemon(ServiceDaemon&&) noexcept;
     ServiceDaemon& operator=(ServiceDaemon&&) noexcept;

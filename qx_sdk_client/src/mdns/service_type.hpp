@@ -13,6 +13,6 @@ struct BrowseTarget {
 };
 
 // "_name._tcp.local." -> {"_name._tcp", "local"}; the final dot is optional.
-std::expected<BrowseTarget, std::string> split_service_type(std::string_view service_type);
+[[nodiscard]] std::expected<BrowseTarget, std::string> split_service_type(std::string_view service_type);
 
 }  // namespace qx_sdk_client::mdns
