@@ -207,10 +207,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(packet.position == 0, "decoding starts at the first payload byte");
     if (frame.length == 0) {
         FUZZ_CHECK(status == ok && packet.data == nullptr && packet.capacity == 0, "an empty payload needs no buffer");
+    } else if (frame.complete) {
+        FUZZ_CHECK(status == ok && packet.capacity == frame.length, "one buffer of exactly the payload length");
     } else {
-        FUZZ_CHECK(packet.capacity == frame.length, "one buffer of exactly the payload length");
-        FUZZ_CHECK(status == (frame.complete ? ok : QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL),
-                   "a frame cut short is too small");
+        FUZZ_CHECK(status == QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL, "a frame cut short is too small");
+        FUZZ_CHECK(packet.data == nullptr && packet.capacity == 0, "a frame cut short keeps no buffer");
+        uint8_t byte = 0;
+        FUZZ_CHECK(read_uint8_t(&packet, &byte) == QX_PROTOCOL_STATUS_PACKET_TRYING_TO_READ_BEYOND_PAYLOAD_SIZE,
+                   "nothing of a frame cut short can be read");
     }
     if (status == ok) {
         FUZZ_CHECK(frame.length == 0 || std::memcmp(packet.data, frame.payload.data(), frame.length) == 0,
