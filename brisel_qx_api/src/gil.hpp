@@ -70,9 +70,6 @@ public:
         return kept;
     }
 
-    // The object if it has been made, else null; never makes it.
-    PyObject* peek() const { return value_.load(std::memory_order_acquire); }
-
 private:
     std::mutex mutex_;
     std::atomic<PyObject*> value_{nullptr};
