@@ -1,9 +1,12 @@
 #include "brisel_qx_api/src/enums.hpp"
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <string>
+#include <string_view>
 
+#include "brisel_qx_api/src/fixed_string.hpp"
 #include "brisel_qx_api/src/gil.hpp"
 #include "brisel_qx_api/src/python_errors.hpp"
 
@@ -15,7 +18,48 @@ struct EnumMember {
     const char* repr;  // "Class.Member": a constant, whatever a script rebinds
 };
 
-#define QX_MEMBER(class_name, member) EnumMember{#member, #class_name "." #member}
+// The member texts of a class, from its name and its member list as the
+// preprocessor spells it ("Leader, LeaderPreferred, ..."). They are kept
+// together as "Class.A\0Class.B\0..."; a name is the end of its repr.
+template <FixedString Class, FixedString List>
+struct MemberTexts {
+    static constexpr std::string_view list = List.view();
+    static constexpr size_t count = static_cast<size_t>(std::ranges::count(list, ',')) + 1;
+
+    static constexpr auto text = [] {
+        // Room for "Class." and a NUL per member, and the list's own text;
+        // what stays unwritten is NUL.
+        std::array<char, count * (Class.size() + 2) + list.size()> out{};
+        size_t end = 0;
+        auto put = [&](std::string_view part) {
+            for (const char c : part) {
+                out[end++] = c;
+            }
+        };
+        put(Class.view());
+        put(".");
+        for (const char c : list) {
+            if (c == ',') {
+                put({"\0", 1});
+                put(Class.view());
+                put(".");
+            } else if (c != ' ') {
+                out[end++] = c;
+            }
+        }
+        return out;
+    }();
+
+    static constexpr auto members = [] {
+        std::array<EnumMember, count> out{};
+        const char* repr = text.data();
+        for (EnumMember& member : out) {
+            member = {repr + Class.size() + 1, repr};
+            repr += std::char_traits<char>::length(repr) + 1;
+        }
+        return out;
+    }();
+};
 
 struct EnumSpec {
     const char* name;
@@ -24,112 +68,35 @@ struct EnumSpec {
     std::span<const EnumMember> members;  // in value order, from 0, no gaps
 };
 
-constexpr EnumMember firmware_update_result_members[] = {
-    QX_MEMBER(FirmwareUpdateResult, Success),
-    QX_MEMBER(FirmwareUpdateResult, TransferError),
-    QX_MEMBER(FirmwareUpdateResult, FirmwareFailedSignatureCheck),
-    QX_MEMBER(FirmwareUpdateResult, FirmwareCorrupt),
-    QX_MEMBER(FirmwareUpdateResult, FirmwareForOtherDevice),
-    QX_MEMBER(FirmwareUpdateResult, UnknownError),
-};
-constexpr EnumMember interface_type_members[] = {
-    QX_MEMBER(InterfaceType, T1),
-    QX_MEMBER(InterfaceType, T),
-};
-constexpr EnumMember eth_link_state_members[] = {
-    QX_MEMBER(EthLinkState, Up),
-    QX_MEMBER(EthLinkState, Down),
-};
-constexpr EnumMember eth_role_members[] = {
-    QX_MEMBER(EthRole, Leader),
-    QX_MEMBER(EthRole, LeaderPreferred),
-    QX_MEMBER(EthRole, Follower),
-    QX_MEMBER(EthRole, FollowerPreferred),
-};
-constexpr EnumMember eth_link_speed_members[] = {
-    QX_MEMBER(EthLinkSpeed, Speed10MbitFullDuplex),
-    QX_MEMBER(EthLinkSpeed, Speed10MbitHalfDuplex),
-    QX_MEMBER(EthLinkSpeed, Speed100MbitFullDuplex),
-    QX_MEMBER(EthLinkSpeed, Speed100MbitHalfDuplex),
-    QX_MEMBER(EthLinkSpeed, Speed1000MbitFullDuplex),
-    QX_MEMBER(EthLinkSpeed, Speed1000MbitHalfDuplex),
-};
-constexpr EnumMember eth_aneg_mode_members[] = {
-    QX_MEMBER(EthAnegMode, AnegDisabled),
-    QX_MEMBER(EthAnegMode, IEEEAnegEnabled),
-};
-constexpr EnumMember tc10_command_members[] = {
-    QX_MEMBER(Tc10Command, WakeUp),
-    QX_MEMBER(Tc10Command, Sleep),
-};
-constexpr EnumMember tc10_state_members[] = {
-    QX_MEMBER(Tc10State, Normal),
-    QX_MEMBER(Tc10State, Sleep),
-    QX_MEMBER(Tc10State, SleepFailed),
-    QX_MEMBER(Tc10State, SleepAborted),
-};
-constexpr EnumMember cable_test_harness_status_members[] = {
-    QX_MEMBER(CableTestHarnessStatus, CableOpen),
-    QX_MEMBER(CableTestHarnessStatus, CableShorted),
-    QX_MEMBER(CableTestHarnessStatus, CableGood),
-};
-constexpr EnumMember pg_payload_size_members[] = {
-    QX_MEMBER(PgPayloadSize, Size64),
-    QX_MEMBER(PgPayloadSize, Size1518),
-};
-constexpr EnumMember pg_payload_type_members[] = {
-    QX_MEMBER(PgPayloadType, PseudoRandom),
-    QX_MEMBER(PgPayloadType, Alternating),
-    QX_MEMBER(PgPayloadType, OnlyOnes),
-    QX_MEMBER(PgPayloadType, OnlyZeroes),
-};
-constexpr EnumMember pg_packet_validity_members[] = {
-    QX_MEMBER(PgPacketValidity, GoodCrc),
-    QX_MEMBER(PgPacketValidity, SymbolErrorsBadCrc),
-};
-
-#undef QX_MEMBER
-
 // Indexed by EnumId.
-constexpr std::array<EnumSpec, enum_class_count> enum_specs{{
-    {"FirmwareUpdateResult", "brisel_qx_api.FirmwareUpdateResult", "Result of firmware update",
-     firmware_update_result_members},
-    {"InterfaceType", "brisel_qx_api.InterfaceType", "The interface type", interface_type_members},
-    {"EthLinkState", "brisel_qx_api.EthLinkState", "The ethernet link state", eth_link_state_members},
-    {"EthRole", "brisel_qx_api.EthRole", "The ethernet role", eth_role_members},
-    {"EthLinkSpeed", "brisel_qx_api.EthLinkSpeed", "The ethernet link speed", eth_link_speed_members},
-    {"EthAnegMode", "brisel_qx_api.EthAnegMode", "The ethernet auto negotiation mode", eth_aneg_mode_members},
-    {"Tc10Command", "brisel_qx_api.Tc10Command", "Available TC10 commands", tc10_command_members},
-    {"Tc10State", "brisel_qx_api.Tc10State", "Possible TC10 states", tc10_state_members},
-    {"CableTestHarnessStatus", "brisel_qx_api.CableTestHarnessStatus", "Cable test harness status",
-     cable_test_harness_status_members},
-    {"PgPayloadSize", "brisel_qx_api.PgPayloadSize", "Packet Generator Paylad Size", pg_payload_size_members},
-    {"PgPayloadType", "brisel_qx_api.PgPayloadType", "Packet Generator Paylad Type", pg_payload_type_members},
-    {"PgPacketValidity", "brisel_qx_api.PgPacketValidity", "Packet Generator Packet Validity",
-     pg_packet_validity_members},
-}};
+#define QX_ENUM_SPEC(name, type, doc, stated_count, ...) \
+    EnumSpec{#name, "brisel_qx_api." #name, doc, MemberTexts<#name, #__VA_ARGS__>::members},
+constexpr std::array<EnumSpec, enum_class_count> enum_specs{{QX_ENUM_CLASSES(QX_ENUM_SPEC)}};
+#undef QX_ENUM_SPEC
 
-// The C++ enumerators and the members must agree on every integer.
-namespace types = qx_sdk_protocol::types;
-template <class E>
-constexpr bool member_count_is(size_t count, E last) {
-    return static_cast<size_t>(last) + 1 == count &&
-           enum_specs[static_cast<size_t>(EnumOf<E>::id)].members.size() == count;
+// A list that names other enumerators, in another order, or more or fewer
+// than its count, does not compile: the integers must cross unchanged.
+template <class E, size_t N>
+constexpr bool numbered_from_zero(const std::array<E, N>& values) {
+    for (size_t i = 0; i < N; ++i) {
+        if (static_cast<size_t>(values[i]) != i) {
+            return false;
+        }
+    }
+    return true;
 }
-static_assert(member_count_is(6, qx_sdk_client::device::FirmwareUpdateResult::UnknownError));
-static_assert(member_count_is(2, types::InterfaceType::T));
-static_assert(member_count_is(2, types::EthLinkState::Down));
-static_assert(member_count_is(4, types::EthRole::FollowerPreferred));
-static_assert(member_count_is(6, types::EthLinkSpeed::Speed1000MbitHalfDuplex));
-static_assert(member_count_is(2, types::EthAnegMode::IEEEAnegEnabled));
-static_assert(member_count_is(2, types::Tc10Command::Sleep));
-static_assert(member_count_is(4, types::Tc10State::SleepAborted));
-static_assert(member_count_is(3, types::CableTestHarnessStatus::CableGood));
-static_assert(member_count_is(2, types::PgPayloadSize::Size1518));
-static_assert(member_count_is(4, types::PgPayloadType::OnlyZeroes));
-static_assert(member_count_is(2, types::PgPacketValidity::SymbolErrorsBadCrc));
+#define QX_CHECK_MEMBERS(name, type, doc, stated_count, ...)                                          \
+    static_assert([] { using enum type; return std::array{__VA_ARGS__}; }().size() == (stated_count), \
+                  #name ": the member list and its count differ");                                    \
+    static_assert(numbered_from_zero([] { using enum type; return std::array{__VA_ARGS__}; }()),      \
+                  #name ": the members are not the enumerators 0, 1, 2, ... of " #type);              \
+    static_assert(MemberTexts<#name, #__VA_ARGS__>::count == (stated_count), #name ": member texts");
+QX_ENUM_CLASSES(QX_CHECK_MEMBERS)
+#undef QX_CHECK_MEMBERS
 
-constexpr size_t max_members = 6;
+#define QX_MEMBER_COUNT(name, type, doc, stated_count, ...) size_t{stated_count},
+constexpr size_t max_members = std::max({QX_ENUM_CLASSES(QX_MEMBER_COUNT)});
+#undef QX_MEMBER_COUNT
 
 struct EnumValue {
     uint8_t value;

@@ -12,22 +12,48 @@
 
 namespace brisel_qx_api {
 
-// In the order the module adds the classes.
+// The enumeration classes, one entry each, in the order the module adds them:
+//   X(class name, C++ enumeration it mirrors, docstring, member count, members in value order...)
+// A member is the C++ enumerator of the same name, and its integer that
+// enumerator's value; enums.cpp checks the members against the count and the
+// enumerators at compile time.
+#define QX_ENUM_CLASSES(X)                                                                                    \
+    X(FirmwareUpdateResult, qx_sdk_client::device::FirmwareUpdateResult, "Result of firmware update", 6,      \
+      Success, TransferError, FirmwareFailedSignatureCheck, FirmwareCorrupt, FirmwareForOtherDevice,          \
+      UnknownError)                                                                                           \
+    X(InterfaceType, qx_sdk_protocol::types::InterfaceType, "The interface type", 2,                          \
+      T1, T)                                                                                                  \
+    X(EthLinkState, qx_sdk_protocol::types::EthLinkState, "The ethernet link state", 2,                       \
+      Up, Down)                                                                                               \
+    X(EthRole, qx_sdk_protocol::types::EthRole, "The ethernet role", 4,                                       \
+      Leader, LeaderPreferred, Follower, FollowerPreferred)                                                   \
+    X(EthLinkSpeed, qx_sdk_protocol::types::EthLinkSpeed, "The ethernet link speed", 6,                       \
+      Speed10MbitFullDuplex, Speed10MbitHalfDuplex, Speed100MbitFullDuplex, Speed100MbitHalfDuplex,           \
+      Speed1000MbitFullDuplex, Speed1000MbitHalfDuplex)                                                       \
+    X(EthAnegMode, qx_sdk_protocol::types::EthAnegMode, "The ethernet auto negotiation mode", 2,              \
+      AnegDisabled, IEEEAnegEnabled)                                                                          \
+    X(Tc10Command, qx_sdk_protocol::types::Tc10Command, "Available TC10 commands", 2,                         \
+      WakeUp, Sleep)                                                                                          \
+    X(Tc10State, qx_sdk_protocol::types::Tc10State, "Possible TC10 states", 4,                                \
+      Normal, Sleep, SleepFailed, SleepAborted)                                                               \
+    X(CableTestHarnessStatus, qx_sdk_protocol::types::CableTestHarnessStatus, "Cable test harness status", 3, \
+      CableOpen, CableShorted, CableGood)                                                                     \
+    X(PgPayloadSize, qx_sdk_protocol::types::PgPayloadSize, "Packet Generator Paylad Size", 2,                \
+      Size64, Size1518)                                                                                       \
+    X(PgPayloadType, qx_sdk_protocol::types::PgPayloadType, "Packet Generator Paylad Type", 4,                \
+      PseudoRandom, Alternating, OnlyOnes, OnlyZeroes)                                                        \
+    X(PgPacketValidity, qx_sdk_protocol::types::PgPacketValidity, "Packet Generator Packet Validity", 2,      \
+      GoodCrc, SymbolErrorsBadCrc)
+
 enum class EnumId : uint8_t {
-    FirmwareUpdateResult,
-    InterfaceType,
-    EthLinkState,
-    EthRole,
-    EthLinkSpeed,
-    EthAnegMode,
-    Tc10Command,
-    Tc10State,
-    CableTestHarnessStatus,
-    PgPayloadSize,
-    PgPayloadType,
-    PgPacketValidity,
+#define QX_ENUM_ID(name, ...) name,
+    QX_ENUM_CLASSES(QX_ENUM_ID)
+#undef QX_ENUM_ID
 };
 inline constexpr int enum_class_count = 12;
+#define QX_ENUM_ONE(...) +1
+static_assert(0 QX_ENUM_CLASSES(QX_ENUM_ONE) == enum_class_count, "the list holds another number of classes");
+#undef QX_ENUM_ONE
 
 // The class object (borrowed), set up with all its members on first use;
 // null with a Python error set if that fails.
@@ -40,25 +66,16 @@ PyRef enum_member(EnumId id, uint8_t value);
 // "'<type>' object is not an instance of '<Class>'".
 std::optional<uint8_t> enum_value(EnumId id, PyObject* object);
 
-// Which Python class mirrors a C++ enumeration: one line per type.
+// Which Python class mirrors a C++ enumeration.
 template <class E>
 struct EnumOf;
-template <EnumId Id>
-struct EnumIs {
-    static constexpr EnumId id = Id;
-};
-template <> struct EnumOf<qx_sdk_client::device::FirmwareUpdateResult> : EnumIs<EnumId::FirmwareUpdateResult> {};
-template <> struct EnumOf<qx_sdk_protocol::types::InterfaceType> : EnumIs<EnumId::InterfaceType> {};
-template <> struct EnumOf<qx_sdk_protocol::types::EthLinkState> : EnumIs<EnumId::EthLinkState> {};
-template <> struct EnumOf<qx_sdk_protocol::types::EthRole> : EnumIs<EnumId::EthRole> {};
-template <> struct EnumOf<qx_sdk_protocol::types::EthLinkSpeed> : EnumIs<EnumId::EthLinkSpeed> {};
-template <> struct EnumOf<qx_sdk_protocol::types::EthAnegMode> : EnumIs<EnumId::EthAnegMode> {};
-template <> struct EnumOf<qx_sdk_protocol::types::Tc10Command> : EnumIs<EnumId::Tc10Command> {};
-template <> struct EnumOf<qx_sdk_protocol::types::Tc10State> : EnumIs<EnumId::Tc10State> {};
-template <> struct EnumOf<qx_sdk_protocol::types::CableTestHarnessStatus> : EnumIs<EnumId::CableTestHarnessStatus> {};
-template <> struct EnumOf<qx_sdk_protocol::types::PgPayloadSize> : EnumIs<EnumId::PgPayloadSize> {};
-template <> struct EnumOf<qx_sdk_protocol::types::PgPayloadType> : EnumIs<EnumId::PgPayloadType> {};
-template <> struct EnumOf<qx_sdk_protocol::types::PgPacketValidity> : EnumIs<EnumId::PgPacketValidity> {};
+#define QX_ENUM_OF(name, type, ...)                \
+    template <>                                    \
+    struct EnumOf<type> {                          \
+        static constexpr EnumId id = EnumId::name; \
+    };
+QX_ENUM_CLASSES(QX_ENUM_OF)
+#undef QX_ENUM_OF
 
 template <class E>
 concept ModuleEnum = std::is_enum_v<E> && requires { EnumOf<E>::id; };
