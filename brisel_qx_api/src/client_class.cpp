@@ -3,8 +3,8 @@
 #include <chrono>
 #include <vector>
 
+#include "brisel_qx_api/src/class_spec.hpp"
 #include "brisel_qx_api/src/device_class.hpp"
-#include "brisel_qx_api/src/gil.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/time_conversions.hpp"
 
@@ -48,22 +48,15 @@ PyMethodDef client_methods[] = {
     {},
 };
 
-OnceSlot client_type;
+ClassSpec client_class{
+    .qualified_name = "brisel_qx_api.Client",
+    .doc = "A client, used for scanning for devices.",
+    .methods = client_methods,
+};
 
 }  // namespace
 
-PyTypeObject* PyClass<Client>::type() {
-    return as_type(client_type.get([] {
-        PyType_Slot slots[] = {
-            {Py_tp_doc, const_cast<char*>("A client, used for scanning for devices.")},
-            {Py_tp_methods, client_methods},
-            {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<Client>)},
-            {0, nullptr},
-        };
-        PyType_Spec spec{"brisel_qx_api.Client", sizeof(Instance<Client>), 0, not_constructible_flags, slots};
-        return PyRef::steal(PyType_FromSpec(&spec));
-    }));
-}
+PyTypeObject* PyClass<Client>::type() { return class_type<Client>(client_class); }
 
 PyMethodDef& create_client_function() {
     static PyMethodDef def = function<"create_client", create_client>(

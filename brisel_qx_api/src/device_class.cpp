@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "brisel_qx_api/src/class_spec.hpp"
 #include "brisel_qx_api/src/firmware_callbacks.hpp"
-#include "brisel_qx_api/src/gil.hpp"
 #include "brisel_qx_api/src/interface_class.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/time_conversions.hpp"
@@ -149,21 +149,14 @@ PyMethodDef device_methods[] = {
     {},
 };
 
-OnceSlot device_type;
+ClassSpec device_class{
+    .qualified_name = "brisel_qx_api.Device",
+    .doc = "Device class, used for all device operations",
+    .methods = device_methods,
+};
 
 }  // namespace
 
-PyTypeObject* PyClass<Device>::type() {
-    return as_type(device_type.get([] {
-        PyType_Slot slots[] = {
-            {Py_tp_doc, const_cast<char*>("Device class, used for all device operations")},
-            {Py_tp_methods, device_methods},
-            {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<Device>)},
-            {0, nullptr},
-        };
-        PyType_Spec spec{"brisel_qx_api.Device", sizeof(Instance<Device>), 0, not_constructible_flags, slots};
-        return PyRef::steal(PyType_FromSpec(&spec));
-    }));
-}
+PyTypeObject* PyClass<Device>::type() { return class_type<Device>(device_class); }
 
 }  // namespace brisel_qx_api

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "brisel_qx_api/src/class_spec.hpp"
 #include "brisel_qx_api/src/enums.hpp"
-#include "brisel_qx_api/src/gil.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/python_errors.hpp"
 #include "qx_sdk_client/src/error.hpp"
@@ -92,7 +92,13 @@ constexpr const char* callbacks_doc =
     "            '/some/path/to/firmware.img', callbacks\n"
     "        )";
 
-OnceSlot callbacks_type;
+ClassSpec callbacks_class{
+    .qualified_name = "brisel_qx_api.FirmwareUpdateCallbacks",
+    .doc = callbacks_doc,
+    .methods = callbacks_methods,
+    .construct = constructor<make_callbacks>(),
+    .subclassable = true,
+};
 
 // ---- reporting a failed callback -----------------------------------------
 
@@ -204,18 +210,7 @@ void shielded(Report&& report) noexcept {
 }  // namespace
 
 PyTypeObject* PyClass<FirmwareUpdateCallbacksBase>::type() {
-    return as_type(callbacks_type.get([] {
-        PyType_Slot slots[] = {
-            {Py_tp_doc, const_cast<char*>(callbacks_doc)},
-            {Py_tp_methods, callbacks_methods},
-            {Py_tp_new, constructor<make_callbacks>()},
-            {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<FirmwareUpdateCallbacksBase>)},
-            {0, nullptr},
-        };
-        PyType_Spec spec{"brisel_qx_api.FirmwareUpdateCallbacks", sizeof(Instance<FirmwareUpdateCallbacksBase>), 0,
-                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots};
-        return PyRef::steal(PyType_FromSpec(&spec));
-    }));
+    return class_type<FirmwareUpdateCallbacksBase>(callbacks_class);
 }
 
 void FirmwareUpdateCallbacksWrapper::update_started(uint64_t total_size) const {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "brisel_qx_api/src/gil.hpp"
+#include "brisel_qx_api/src/class_spec.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/value_classes.hpp"
 
@@ -148,21 +148,14 @@ PyMethodDef interface_methods[] = {
     {},
 };
 
-OnceSlot interface_type;
+// No docstring: the class's __doc__ stays None.
+ClassSpec interface_class{
+    .qualified_name = "brisel_qx_api.Interface",
+    .methods = interface_methods,
+};
 
 }  // namespace
 
-PyTypeObject* PyClass<Interface>::type() {
-    return as_type(interface_type.get([] {
-        // No docstring: the class's __doc__ stays None.
-        PyType_Slot slots[] = {
-            {Py_tp_methods, interface_methods},
-            {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<Interface>)},
-            {0, nullptr},
-        };
-        PyType_Spec spec{"brisel_qx_api.Interface", sizeof(Instance<Interface>), 0, not_constructible_flags, slots};
-        return PyRef::steal(PyType_FromSpec(&spec));
-    }));
-}
+PyTypeObject* PyClass<Interface>::type() { return class_type<Interface>(interface_class); }
 
 }  // namespace brisel_qx_api

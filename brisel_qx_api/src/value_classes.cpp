@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "brisel_qx_api/src/class_spec.hpp"
 #include "brisel_qx_api/src/gil.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/python_errors.hpp"
@@ -11,37 +12,7 @@ namespace {
 
 namespace types = qx_sdk_protocol::types;
 
-// ---- making the classes --------------------------------------------------
-
-struct ValueClass {
-    ValueClass(const char* qualified_name_, const char* doc_, PyGetSetDef* attributes_, void* construct_)
-        : qualified_name(qualified_name_), doc(doc_), attributes(attributes_), construct(construct_) {}
-
-    const char* qualified_name;
-    const char* doc;  // "Name(params)\n--\n\n..." for the constructible ones
-    PyGetSetDef* attributes;
-    void* construct;  // tp_new, or null for a class that Python may not call
-    OnceSlot type;
-};
-
-template <class T>
-PyTypeObject* value_class_type(ValueClass& value_class) {
-    return as_type(value_class.type.get([&] {
-        const bool constructible = value_class.construct != nullptr;
-        PyType_Slot slots[] = {
-            {Py_tp_doc, const_cast<char*>(value_class.doc)},
-            {Py_tp_getset, value_class.attributes},
-            {Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<T>)},
-            {constructible ? Py_tp_new : 0, value_class.construct},
-            {0, nullptr},
-        };
-        PyType_Spec spec{value_class.qualified_name, sizeof(Instance<T>), 0,
-                         constructible ? Py_TPFLAGS_DEFAULT : not_constructible_flags, slots};
-        return PyRef::steal(PyType_FromSpec(&spec));
-    }));
-}
-
-constexpr void* not_constructible = nullptr;
+// ---- the classes ----------------------------------------------------------
 
 PyGetSetDef interface_status_attributes[] = {
     getter<"interface_type", &types::InterfaceStatus::interface_type>(),
@@ -100,83 +71,80 @@ PacketGeneratorSettings make_packet_generator_config(bool enabled, types::PgPayl
     return {enabled, payload_size, payload_type, validity, burst_size};
 }
 
-ValueClass interface_status_class{
-    "brisel_qx_api.InterfaceStatus",
-    "Interface status is used to hold the response when querying the\n"
-    "current status of an interface\n"
-    "Attributes:\n"
-    "    interface_type (InterfaceType): The type of interface\n"
-    "    eth_interface_status (EthInterfaceStatus): The interfaces\n"
-    "        EthInterfaceStatus (if the interface type is an ethernate\n"
-    "        interface)",
-    interface_status_attributes,
-    not_constructible,
+ClassSpec interface_status_class{
+    .qualified_name = "brisel_qx_api.InterfaceStatus",
+    .doc = "Interface status is used to hold the response when querying the\n"
+           "current status of an interface\n"
+           "Attributes:\n"
+           "    interface_type (InterfaceType): The type of interface\n"
+           "    eth_interface_status (EthInterfaceStatus): The interfaces\n"
+           "        EthInterfaceStatus (if the interface type is an ethernate\n"
+           "        interface)",
+    .attributes = interface_status_attributes,
 };
 
-ValueClass eth_interface_status_class{
-    "brisel_qx_api.EthInterfaceStatus",
-    " Hold the ethernet-specific interface status\n"
-    "\n"
-    "Attributes:\n"
-    "    link_state (EthLinkState): The link state\n"
-    "    role (EthRole): The role\n"
-    "    speed (EthLinkSpeed): The link speed",
-    eth_interface_status_attributes,
-    not_constructible,
+ClassSpec eth_interface_status_class{
+    .qualified_name = "brisel_qx_api.EthInterfaceStatus",
+    .doc = " Hold the ethernet-specific interface status\n"
+           "\n"
+           "Attributes:\n"
+           "    link_state (EthLinkState): The link state\n"
+           "    role (EthRole): The role\n"
+           "    speed (EthLinkSpeed): The link speed",
+    .attributes = eth_interface_status_attributes,
 };
 
-ValueClass eth_interface_config_class{
-    "brisel_qx_api.EthInterfaceConfig",
-    "EthInterfaceConfig(speed, role, aneg_mode)\n--\n\n"
-    "The ethernet interface config. Used for setting/getting the\n"
-    "configuration for an interface.\n"
-    "Attributes:\n"
-    "    speed ([EthLinkSpeed]): The speeds in this configuration\n"
-    "    role ([EthRole]): The roles in this configuration\n"
-    "    aneg_mode (EthAnegMode): The aneg mode in this configuration",
-    eth_interface_config_attributes,
-    constructor<make_eth_interface_config, "speed", "role", "aneg_mode">(),
+ClassSpec eth_interface_config_class{
+    .qualified_name = "brisel_qx_api.EthInterfaceConfig",
+    .doc = "EthInterfaceConfig(speed, role, aneg_mode)\n--\n\n"
+           "The ethernet interface config. Used for setting/getting the\n"
+           "configuration for an interface.\n"
+           "Attributes:\n"
+           "    speed ([EthLinkSpeed]): The speeds in this configuration\n"
+           "    role ([EthRole]): The roles in this configuration\n"
+           "    aneg_mode (EthAnegMode): The aneg mode in this configuration",
+    .attributes = eth_interface_config_attributes,
+    .construct = constructor<make_eth_interface_config, "speed", "role", "aneg_mode">(),
 };
 
-ValueClass packet_generator_config_class{
-    "brisel_qx_api.PacketGeneratorConfig",
-    "PacketGeneratorConfig(enabled, payload_size, payload_type, validity, burst_size)\n--\n\n"
-    "A Packet Generator Config\n"
-    "\n"
-    "Attributes:\n"
-    "    enabled(bool): Whether the Packet Generator is on\n"
-    "    payload_size(PgPayloadSize): Payload size\n"
-    "    payload_type(PgPayloadType): Payload type\n"
-    "    validity(PgPacketValidity): Packet validity\n"
-    "    burst_size(u8): Burst size (0 => continous)",
-    packet_generator_config_attributes,
-    constructor<make_packet_generator_config, "enabled", "payload_size", "payload_type", "validity", "burst_size">(),
+ClassSpec packet_generator_config_class{
+    .qualified_name = "brisel_qx_api.PacketGeneratorConfig",
+    .doc = "PacketGeneratorConfig(enabled, payload_size, payload_type, validity, burst_size)\n--\n\n"
+           "A Packet Generator Config\n"
+           "\n"
+           "Attributes:\n"
+           "    enabled(bool): Whether the Packet Generator is on\n"
+           "    payload_size(PgPayloadSize): Payload size\n"
+           "    payload_type(PgPayloadType): Payload type\n"
+           "    validity(PgPacketValidity): Packet validity\n"
+           "    burst_size(u8): Burst size (0 => continous)",
+    .attributes = packet_generator_config_attributes,
+    .construct = constructor<make_packet_generator_config, "enabled", "payload_size", "payload_type", "validity",
+                             "burst_size">(),
 };
 
-ValueClass dcq_reading_class{
-    "brisel_qx_api.DcqReading",
-    "A Dynamic Channel Quality result\n"
-    "\n"
-    "Attributes:\n"
-    "    sqi (u8): Signal Quality Index\n"
-    "    sqi_worst (u8): Worst Signal Quality Index since last read\n"
-    "    mse (u16): Mean Square Error\n"
-    "    mse_worst (u16): Worst Mean Square Error since last read\n"
-    "    peak_mse (u8): Peak Mean Square Error\n"
-    "    peak_mse_worst (u8): Worst Peak Mean Square Error since last read",
-    dcq_reading_attributes,
-    not_constructible,
+ClassSpec dcq_reading_class{
+    .qualified_name = "brisel_qx_api.DcqReading",
+    .doc = "A Dynamic Channel Quality result\n"
+           "\n"
+           "Attributes:\n"
+           "    sqi (u8): Signal Quality Index\n"
+           "    sqi_worst (u8): Worst Signal Quality Index since last read\n"
+           "    mse (u16): Mean Square Error\n"
+           "    mse_worst (u16): Worst Mean Square Error since last read\n"
+           "    peak_mse (u8): Peak Mean Square Error\n"
+           "    peak_mse_worst (u8): Worst Peak Mean Square Error since last read",
+    .attributes = dcq_reading_attributes,
 };
 
-ValueClass cable_test_result_class{
-    "brisel_qx_api.CableTestResult",
-    "A Cable Test Result\n"
-    "\n"
-    "Attributes:\n"
-    "    harness_status(CableTestHarnessStatus): The status of the harness\n"
-    "    distance_to_fault(u32): Distance to any detected fault",
-    cable_test_result_attributes,
-    not_constructible,
+ClassSpec cable_test_result_class{
+    .qualified_name = "brisel_qx_api.CableTestResult",
+    .doc = "A Cable Test Result\n"
+           "\n"
+           "Attributes:\n"
+           "    harness_status(CableTestHarnessStatus): The status of the harness\n"
+           "    distance_to_fault(u32): Distance to any detected fault",
+    .attributes = cable_test_result_attributes,
 };
 
 // ---- extraction by attribute ----------------------------------------------
@@ -222,22 +190,22 @@ Field pg_config_burst_size{"burst_size", "PacketGeneratorConfig.burst_size"};
 }  // namespace
 
 PyTypeObject* PyClass<types::InterfaceStatus>::type() {
-    return value_class_type<types::InterfaceStatus>(interface_status_class);
+    return class_type<types::InterfaceStatus>(interface_status_class);
 }
 PyTypeObject* PyClass<types::EthInterfaceStatus>::type() {
-    return value_class_type<types::EthInterfaceStatus>(eth_interface_status_class);
+    return class_type<types::EthInterfaceStatus>(eth_interface_status_class);
 }
 PyTypeObject* PyClass<types::EthInterfaceConfig>::type() {
-    return value_class_type<types::EthInterfaceConfig>(eth_interface_config_class);
+    return class_type<types::EthInterfaceConfig>(eth_interface_config_class);
 }
 PyTypeObject* PyClass<types::DcqReading>::type() {
-    return value_class_type<types::DcqReading>(dcq_reading_class);
+    return class_type<types::DcqReading>(dcq_reading_class);
 }
 PyTypeObject* PyClass<types::CableTestResult>::type() {
-    return value_class_type<types::CableTestResult>(cable_test_result_class);
+    return class_type<types::CableTestResult>(cable_test_result_class);
 }
 PyTypeObject* PyClass<PacketGeneratorSettings>::type() {
-    return value_class_type<PacketGeneratorSettings>(packet_generator_config_class);
+    return class_type<PacketGeneratorSettings>(packet_generator_config_class);
 }
 
 std::optional<types::EthInterfaceConfig> FromPython<types::EthInterfaceConfig>::convert(PyObject* object) {
