@@ -17,32 +17,27 @@ namespace brisel_qx_api {
 // A member is the C++ enumerator of the same name, and its integer that
 // enumerator's value; enums.cpp checks the members against the count and the
 // enumerators at compile time.
-#define QX_ENUM_CLASSES(X)                                                                                    \
-    X(FirmwareUpdateResult, qx_sdk_client::device::FirmwareUpdateResult, "Result of firmware update", 6,      \
-      Success, TransferError, FirmwareFailedSignatureCheck, FirmwareCorrupt, FirmwareForOtherDevice,          \
-      UnknownError)                                                                                           \
-    X(InterfaceType, qx_sdk_protocol::types::InterfaceType, "The interface type", 2,                          \
-      T1, T)                                                                                                  \
-    X(EthLinkState, qx_sdk_protocol::types::EthLinkState, "The ethernet link state", 2,                       \
-      Up, Down)                                                                                               \
-    X(EthRole, qx_sdk_protocol::types::EthRole, "The ethernet role", 4,                                       \
-      Leader, LeaderPreferred, Follower, FollowerPreferred)                                                   \
-    X(EthLinkSpeed, qx_sdk_protocol::types::EthLinkSpeed, "The ethernet link speed", 6,                       \
-      Speed10MbitFullDuplex, Speed10MbitHalfDuplex, Speed100MbitFullDuplex, Speed100MbitHalfDuplex,           \
-      Speed1000MbitFullDuplex, Speed1000MbitHalfDuplex)                                                       \
-    X(EthAnegMode, qx_sdk_protocol::types::EthAnegMode, "The ethernet auto negotiation mode", 2,              \
-      AnegDisabled, IEEEAnegEnabled)                                                                          \
-    X(Tc10Command, qx_sdk_protocol::types::Tc10Command, "Available TC10 commands", 2,                         \
-      WakeUp, Sleep)                                                                                          \
-    X(Tc10State, qx_sdk_protocol::types::Tc10State, "Possible TC10 states", 4,                                \
-      Normal, Sleep, SleepFailed, SleepAborted)                                                               \
-    X(CableTestHarnessStatus, qx_sdk_protocol::types::CableTestHarnessStatus, "Cable test harness status", 3, \
-      CableOpen, CableShorted, CableGood)                                                                     \
-    X(PgPayloadSize, qx_sdk_protocol::types::PgPayloadSize, "Packet Generator Paylad Size", 2,                \
-      Size64, Size1518)                                                                                       \
-    X(PgPayloadType, qx_sdk_protocol::types::PgPayloadType, "Packet Generator Paylad Type", 4,                \
-      PseudoRandom, Alternating, OnlyOnes, OnlyZeroes)                                                        \
-    X(PgPacketValidity, qx_sdk_protocol::types::PgPacketValidity, "Packet Generator Packet Validity", 2,      \
+#define QX_ENUM_CLASSES(X)                                                                                         \
+    X(FirmwareUpdateResult, qx_sdk_client::device::FirmwareUpdateResult, "Result of firmware update", 6,           \
+      Success, TransferError, FirmwareFailedSignatureCheck, FirmwareCorrupt, FirmwareForOtherDevice, UnknownError) \
+    X(InterfaceType, qx_sdk_protocol::types::InterfaceType, "The interface type", 2, T1, T)                        \
+    X(EthLinkState, qx_sdk_protocol::types::EthLinkState, "The ethernet link state", 2, Up, Down)                  \
+    X(EthRole, qx_sdk_protocol::types::EthRole, "The ethernet role", 4,                                            \
+      Leader, LeaderPreferred, Follower, FollowerPreferred)                                                        \
+    X(EthLinkSpeed, qx_sdk_protocol::types::EthLinkSpeed, "The ethernet link speed", 6,                            \
+      Speed10MbitFullDuplex, Speed10MbitHalfDuplex, Speed100MbitFullDuplex, Speed100MbitHalfDuplex,                \
+      Speed1000MbitFullDuplex, Speed1000MbitHalfDuplex)                                                            \
+    X(EthAnegMode, qx_sdk_protocol::types::EthAnegMode, "The ethernet auto negotiation mode", 2,                   \
+      AnegDisabled, IEEEAnegEnabled)                                                                               \
+    X(Tc10Command, qx_sdk_protocol::types::Tc10Command, "Available TC10 commands", 2, WakeUp, Sleep)               \
+    X(Tc10State, qx_sdk_protocol::types::Tc10State, "Possible TC10 states", 4,                                     \
+      Normal, Sleep, SleepFailed, SleepAborted)                                                                    \
+    X(CableTestHarnessStatus, qx_sdk_protocol::types::CableTestHarnessStatus, "Cable test harness status", 3,      \
+      CableOpen, CableShorted, CableGood)                                                                          \
+    X(PgPayloadSize, qx_sdk_protocol::types::PgPayloadSize, "Packet Generator Paylad Size", 2, Size64, Size1518)   \
+    X(PgPayloadType, qx_sdk_protocol::types::PgPayloadType, "Packet Generator Paylad Type", 4,                     \
+      PseudoRandom, Alternating, OnlyOnes, OnlyZeroes)                                                             \
+    X(PgPacketValidity, qx_sdk_protocol::types::PgPacketValidity, "Packet Generator Packet Validity", 2,           \
       GoodCrc, SymbolErrorsBadCrc)
 
 enum class EnumId : uint8_t {
