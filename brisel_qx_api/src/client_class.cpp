@@ -1,7 +1,6 @@
 #include "brisel_qx_api/src/client_class.hpp"
 
 #include <chrono>
-#include <vector>
 
 #include "brisel_qx_api/src/class_spec.hpp"
 #include "brisel_qx_api/src/device_class.hpp"
@@ -12,30 +11,21 @@ namespace brisel_qx_api {
 namespace {
 
 using qx_sdk_client::client::Client;
-using qx_sdk_client::device::Device;
-using qx_sdk_client::error::Result;
 
 // Every read and write on the connections a scan opens is bounded by this.
 constexpr std::chrono::nanoseconds client_timeout = std::chrono::seconds(1) + std::chrono::milliseconds(337);
 
-// A scan keeps the interpreter lock for its whole length, the wait included:
-// Python code of other threads does not run meanwhile.
-Result<std::vector<Device>> scan_for_devices(Client& client) { return client.scan_for_devices(); }
-Result<std::vector<Device>> scan_for_devices_with_timeout(Client& client, std::chrono::nanoseconds timeout) {
-    return client.scan_for_devices_with_timeout(timeout);
-}
-
 Client create_client() { return Client(client_timeout); }
 
+// A scan keeps the interpreter lock for its whole length, the wait included:
+// Python code of other threads does not run meanwhile.
 PyMethodDef client_methods[] = {
-    method<"scan_for_devices", scan_for_devices>(
-        "scan_for_devices($self)\n--\n\n"
+    method<"scan_for_devices", &Client::scan_for_devices>(
         "Scans for devices using DNS-SD\n"
         "\n"
         "Returns:\n"
-        "   ([Device]): A list of found devices"),
-    method<"scan_for_devices_with_timeout", scan_for_devices_with_timeout, "timeout">(
-        "scan_for_devices_with_timeout($self, timeout)\n--\n\n"
+        "   ([Device]): A list of found devices"_doc),
+    method<"scan_for_devices_with_timeout", &Client::scan_for_devices_with_timeout, "timeout">(
         "Scans for devices using DNS-SD, using the given timout.\n"
         "\n"
         "Parameters:\n"
@@ -44,7 +34,7 @@ PyMethodDef client_methods[] = {
         "        1000ms, but often 100ms will be sufficient.\n"
         "\n"
         "Returns:\n"
-        "    [Device]: A list of found devices"),
+        "    [Device]: A list of found devices"_doc),
     {},
 };
 
@@ -60,11 +50,10 @@ PyTypeObject* PyClass<Client>::type() { return class_type<Client>(client_class);
 
 PyMethodDef& create_client_function() {
     static PyMethodDef def = function<"create_client", create_client>(
-        "create_client()\n--\n\n"
         "Creates a client instance.\n"
         "\n"
         "Returns:\n"
-        "    (Client): A new client");
+        "    (Client): A new client"_doc);
     return def;
 }
 

@@ -29,27 +29,24 @@ std::string format_ean(uint64_t ean) { return qx_sdk_client::util::format_ean(ea
 
 PyMethodDef& get_api_version_function() {
     static PyMethodDef def = function<"get_api_version", get_api_version>(
-        "get_api_version()\n--\n\n"
         "Gets the version of this API\n"
         "\n"
         "Returns:\n"
-        "    (int, int, int): A tuple with (major, minor, patch)");
+        "    (int, int, int): A tuple with (major, minor, patch)"_doc);
     return def;
 }
 
 PyMethodDef& get_api_version_string_function() {
     static PyMethodDef def = function<"get_api_version_string", get_api_version_string>(
-        "get_api_version_string()\n--\n\n"
         "Gets the version string of this api\n"
         "\n"
         "Returns:\n"
-        "    (str): A string using semver format: X.X.X");
+        "    (str): A string using semver format: X.X.X"_doc);
     return def;
 }
 
 PyMethodDef& format_ean_function() {
     static PyMethodDef def = function<"format_ean", format_ean, "ean">(
-        "format_ean(ean)\n--\n\n"
         "A helper function to format the given ean as:\n"
         "XX-XXXXX-XXXXX-X\n"
         "\n"
@@ -57,7 +54,7 @@ PyMethodDef& format_ean_function() {
         "    ean (int): Ean to format\n"
         "\n"
         "Returns:\n"
-        "    (str): A formatted string");
+        "    (str): A formatted string"_doc);
     return def;
 }
 

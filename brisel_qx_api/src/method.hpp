@@ -5,17 +5,17 @@
 // SDK error (client_to_pyerror) and converts the result (ToPython), and lets
 // no C++ exception escape. The borrow is released on every path.
 //
-//   Result<std::string> get_nickname(Interface& handle);
-//   Result<void> set_nickname(Interface& handle, std::string_view nickname);
-//
 //   PyMethodDef interface_methods[] = {
-//       method<"get_nickname", get_nickname>("get_nickname($self)\n--\n\n..."),
-//       method<"set_nickname", set_nickname, "nickname">("set_nickname($self, nickname)\n--\n\n..."),
+//       method<"get_nickname", &Interface::get_nickname>("Gets the nickname..."_doc),
+//       method<"set_nickname", &Interface::set_nickname, "nickname">("Sets the nickname..."_doc),
 //       {},
 //   };
 //
-// The first parameter of a method is the C++ value that the object holds; its
-// PyClass says which class that is and how it is borrowed. The function runs
+// A method is a member function of the C++ value that the object holds, or a
+// free function that takes that value first; its PyClass says which class
+// that is and how it is borrowed. The documentation starts with the text
+// signature built from the names: "set_nickname($self, nickname)\n--\n\n",
+// then the docstring; an empty docstring leaves __doc__ None. The function runs
 // with the interpreter lock held. Its arguments are plain C++ values whose
 // Python owners the call keeps alive, so code inside it may give the lock up
 // while it waits for something (GilReleased, lock_releasing_gil) as long as
@@ -25,8 +25,10 @@
 #include <array>
 #include <cstddef>
 #include <expected>
+#include <functional>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -34,21 +36,11 @@
 #include "brisel_qx_api/src/binding.hpp"
 #include "brisel_qx_api/src/conversions.hpp"
 #include "brisel_qx_api/src/exceptions.hpp"
+#include "brisel_qx_api/src/fixed_string.hpp"
 #include "brisel_qx_api/src/instance.hpp"
 #include "brisel_qx_api/src/python_errors.hpp"
 
 namespace brisel_qx_api {
-
-// A string literal as a template argument: names of methods and parameters.
-template <size_t N>
-struct FixedString {
-    char text[N]{};
-    constexpr FixedString(const char (&source)[N]) {
-        for (size_t i = 0; i < N; ++i) {
-            text[i] = source[i];
-        }
-    }
-};
 
 namespace method_detail {
 
@@ -62,13 +54,28 @@ struct FunctionTraits<R (*)(A...)> {
 template <class R, class... A>
 struct FunctionTraits<R (*)(A...) noexcept> : FunctionTraits<R (*)(A...)> {};
 
-template <class Tuple>
-struct SplitFirst;
-template <class First, class... Rest>
-struct SplitFirst<std::tuple<First, Rest...>> {
-    using Head = First;
-    using Tail = std::tuple<Rest...>;
+// The receiver and the remaining parameters of a method: a free function
+// takes the held value first, a member function is called on it.
+template <class F>
+struct MethodTraits;
+template <class R, class S, class... A>
+struct MethodTraits<R (*)(S, A...)> {
+    using Self = std::remove_cvref_t<S>;
+    using Params = std::tuple<A...>;
 };
+template <class R, class S, class... A>
+struct MethodTraits<R (*)(S, A...) noexcept> : MethodTraits<R (*)(S, A...)> {};
+template <class R, class C, class... A>
+struct MethodTraits<R (C::*)(A...)> {
+    using Self = C;
+    using Params = std::tuple<A...>;
+};
+template <class R, class C, class... A>
+struct MethodTraits<R (C::*)(A...) const> : MethodTraits<R (C::*)(A...)> {};
+template <class R, class C, class... A>
+struct MethodTraits<R (C::*)(A...) noexcept> : MethodTraits<R (C::*)(A...)> {};
+template <class R, class C, class... A>
+struct MethodTraits<R (C::*)(A...) const noexcept> : MethodTraits<R (C::*)(A...)> {};
 
 template <class T>
 struct IsExpected : std::false_type {};
@@ -159,7 +166,7 @@ private:
 
     template <class F, size_t... I, class... Lead>
     decltype(auto) apply_all(F function, std::index_sequence<I...>, Lead&... lead) {
-        return function(lead..., std::move(*std::get<I>(values_))...);
+        return std::invoke(function, lead..., std::move(*std::get<I>(values_))...);
     }
 
     std::tuple<std::optional<std::remove_cvref_t<A>>...> values_;
@@ -229,10 +236,9 @@ private:
 // whole call, before any argument is converted.
 template <FixedString Name, auto Fn, FixedString... Params>
 struct MethodEntry {
-    using AllArgs = typename FunctionTraits<decltype(Fn)>::Args;
-    using Self = std::remove_cvref_t<typename SplitFirst<AllArgs>::Head>;
-    using Converted = ConvertedArgs<typename SplitFirst<AllArgs>::Tail>;
-    static_assert(ModuleClass<Self>, "a method's first parameter is the value its object holds");
+    using Self = typename MethodTraits<decltype(Fn)>::Self;
+    using Converted = ConvertedArgs<typename MethodTraits<decltype(Fn)>::Params>;
+    static_assert(ModuleClass<Self>, "a method belongs to, or takes first, the value its object holds");
     static_assert(Converted::size == sizeof...(Params), "one parameter name per argument");
     static constexpr std::array<const char*, sizeof...(Params)> parameters{Params.text...};
 
@@ -349,21 +355,50 @@ private:
     using Access = AccessOf<decltype(Field)>;
 };
 
-}  // namespace method_detail
-
-// A module function; `doc` is "name(params)\n--\n\ndocstring".
-template <FixedString Name, auto Fn, FixedString... Params>
-PyMethodDef function(const char* doc) {
-    return method_detail::method_def<method_detail::FunctionEntry<Name, Fn, Params...>, sizeof...(Params)>(Name.text,
-                                                                                                          doc);
+// "name(first, second)\n--\n\n": the interpreter shows the part in
+// parentheses as __text_signature__ and the rest as __doc__.
+template <FixedString Name, FixedString... Parts>
+constexpr auto signature_head() {
+    constexpr size_t separators = sizeof...(Parts) == 0 ? 0 : sizeof...(Parts) - 1;
+    constexpr std::string_view end = ")\n--\n\n";
+    FixedString<Name.size() + 1 + (Parts.size() + ... + 0) + 2 * separators + end.size() + 1> head;
+    size_t length = 0;
+    auto put = [&](std::string_view part) {
+        for (const char c : part) {
+            head.text[length++] = c;
+        }
+    };
+    put(Name.view());
+    put("(");
+    size_t index = 0;
+    ((put(index++ == 0 ? "" : ", "), put(Parts.view())), ...);
+    put(end);
+    return head;
 }
 
-// A method of the class whose value is Fn's first parameter; `doc` is
-// "name($self, params)\n--\n\ndocstring".
-template <FixedString Name, auto Fn, FixedString... Params>
-PyMethodDef method(const char* doc) {
-    return method_detail::method_def<method_detail::MethodEntry<Name, Fn, Params...>, sizeof...(Params)>(Name.text,
-                                                                                                        doc);
+// Head and docstring as one text with a fixed address, made by the compiler.
+template <FixedString Head, FixedString Body>
+inline constexpr auto documentation = Head + Body;
+
+}  // namespace method_detail
+
+// A module function: "name(params)\n--\n\n" and the docstring.
+template <FixedString Name, auto Fn, FixedString... Params, FixedString Body>
+PyMethodDef function(Doc<Body>) {
+    using Entry = method_detail::FunctionEntry<Name, Fn, Params...>;
+    constexpr auto head = method_detail::signature_head<Name, Params...>();
+    return method_detail::method_def<Entry, sizeof...(Params)>(Name.text,
+                                                               method_detail::documentation<head, Body>.text);
+}
+
+// A method of the class whose value Fn belongs to or takes first:
+// "name($self, params)\n--\n\n" and the docstring.
+template <FixedString Name, auto Fn, FixedString... Params, FixedString Body>
+PyMethodDef method(Doc<Body>) {
+    using Entry = method_detail::MethodEntry<Name, Fn, Params...>;
+    constexpr auto head = method_detail::signature_head<Name, "$self", Params...>();
+    return method_detail::method_def<Entry, sizeof...(Params)>(Name.text,
+                                                               method_detail::documentation<head, Body>.text);
 }
 
 // The tp_new slot of a class whose objects Fn makes.

@@ -85,27 +85,23 @@ std::string probe_echo(ProbeHandle& handle, std::string_view text) {
 }
 
 PyMethodDef probe_methods[] = {
-    method<"call", probe_call, "function">("call($self, function)\n--\n\nCalls function() while borrowed."),
-    method<"calls", probe_calls>("calls($self)\n--\n\nHow many calls reached the C++ side."),
-    method<"echo", probe_echo, "text">("echo($self, text)\n--\n\nReturns text."),
+    method<"call", probe_call, "function">("Calls function() while borrowed."_doc),
+    method<"calls", probe_calls>("How many calls reached the C++ side."_doc),
+    method<"echo", probe_echo, "text">("Returns text."_doc),
     {},
 };
 
 OnceSlot probe_type;
 
 PyMethodDef functions[] = {
-    function<"fail_with", fail_with, "kind", "text">("fail_with(kind, text)\n--\n\n"),
-    function<"echo_text", echo_text, "text">("echo_text(text)\n--\n\n"),
-    function<"byte_count", byte_count, "blob">("byte_count(blob)\n--\n\n"),
-    function<"extract_eth_config", extract_eth_config, "config">("extract_eth_config(config)\n--\n\n"),
-    function<"extract_packet_generator_config", extract_packet_generator_config, "config">(
-        "extract_packet_generator_config(config)\n--\n\n"),
-    function<"interface_status", interface_status, "interface_type", "link_state", "role", "speed">(
-        "interface_status(interface_type, link_state, role, speed)\n--\n\n"),
-    function<"dcq_reading", dcq_reading, "sqi", "sqi_worst", "mse", "mse_worst", "peak_mse", "peak_mse_worst">(
-        "dcq_reading(sqi, sqi_worst, mse, mse_worst, peak_mse, peak_mse_worst)\n--\n\n"),
-    function<"cable_test_result", cable_test_result, "harness_status", "distance_to_fault">(
-        "cable_test_result(harness_status, distance_to_fault)\n--\n\n"),
+    function<"fail_with", fail_with, "kind", "text">(""_doc),
+    function<"echo_text", echo_text, "text">(""_doc),
+    function<"byte_count", byte_count, "blob">(""_doc),
+    function<"extract_eth_config", extract_eth_config, "config">(""_doc),
+    function<"extract_packet_generator_config", extract_packet_generator_config, "config">(""_doc),
+    function<"interface_status", interface_status, "interface_type", "link_state", "role", "speed">(""_doc),
+    function<"dcq_reading", dcq_reading, "sqi", "sqi_worst", "mse", "mse_worst", "peak_mse", "peak_mse_worst">(""_doc),
+    function<"cable_test_result", cable_test_result, "harness_status", "distance_to_fault">(""_doc),
 };
 
 // The probe's copy of the module's code has classes and exceptions of its own,
