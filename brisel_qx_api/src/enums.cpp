@@ -112,24 +112,26 @@ struct EnumState {
 };
 std::array<EnumState, enum_class_count> enum_states;
 
-PyObject* member_repr(PyObject* self) {
-    Instance<EnumValue>* member = instance_of<EnumValue>(self);
+// What a member holds, read under a shared borrow that ends at once; empty
+// with the error if the borrow is refused.
+std::optional<EnumValue> read_member(PyObject* object) {
+    Instance<EnumValue>* member = instance_of<EnumValue>(object);
     Borrow<BorrowKind::Shared> borrow(member->borrow);
     if (!borrow.held()) {
         PyErr_SetString(PyExc_RuntimeError, already_mutably_borrowed_text);
-        return nullptr;
+        return std::nullopt;
     }
-    return PyUnicode_FromString(member->value.spec->members[member->value.value].repr);
+    return member->value;
+}
+
+PyObject* member_repr(PyObject* self) {
+    const std::optional<EnumValue> member = read_member(self);
+    return member ? PyUnicode_FromString(member->spec->members[member->value].repr) : nullptr;
 }
 
 PyObject* member_int(PyObject* self) {
-    Instance<EnumValue>* member = instance_of<EnumValue>(self);
-    Borrow<BorrowKind::Shared> borrow(member->borrow);
-    if (!borrow.held()) {
-        PyErr_SetString(PyExc_RuntimeError, already_mutably_borrowed_text);
-        return nullptr;
-    }
-    return PyLong_FromLong(member->value.value);
+    const std::optional<EnumValue> member = read_member(self);
+    return member ? PyLong_FromLong(member->value) : nullptr;
 }
 
 PyRef set_up_enum_class(EnumId id) {
@@ -203,13 +205,11 @@ std::optional<uint8_t> enum_value(EnumId id, PyObject* object) {
         raise_not_instance(object, enum_specs[static_cast<size_t>(id)].name);
         return std::nullopt;
     }
-    Instance<EnumValue>* member = instance_of<EnumValue>(object);
-    Borrow<BorrowKind::Shared> borrow(member->borrow);
-    if (!borrow.held()) {
-        PyErr_SetString(PyExc_RuntimeError, already_mutably_borrowed_text);
+    const std::optional<EnumValue> member = read_member(object);
+    if (!member) {
         return std::nullopt;
     }
-    return member->value.value;
+    return member->value;
 }
 
 bool check_member_sequence(PyObject* object) {

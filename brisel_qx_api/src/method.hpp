@@ -193,6 +193,27 @@ inline void raise_borrowed(BorrowKind kind) {
                     kind == BorrowKind::Exclusive ? already_borrowed_text : already_mutably_borrowed_text);
 }
 
+// Checks that `self` is an object of T's class, borrows it as Kind and runs
+// `body` on the value it holds; the borrow ends when `body` returns.
+template <class T, BorrowKind Kind, class Body>
+PyObject* with_receiver(PyObject* self, Body&& body) {
+    PyTypeObject* type = PyClass<T>::type();
+    if (type == nullptr) {
+        return nullptr;
+    }
+    if (!PyObject_TypeCheck(self, type)) {
+        raise_not_instance(self, PyClass<T>::name);
+        return nullptr;
+    }
+    Instance<T>* instance = instance_of<T>(self);
+    Borrow<Kind> borrow(instance->borrow);
+    if (!borrow.held()) {
+        raise_borrowed(Kind);
+        return nullptr;
+    }
+    return body(instance->value);
+}
+
 // Binds a vectorcall-style call (METH_FASTCALL | METH_KEYWORDS) into `bound`.
 template <size_t N>
 bool bind_fastcall(const CallableName& callable, const std::array<const char*, N>& parameters,
@@ -257,25 +278,13 @@ struct MethodEntry {
 
 private:
     static PyObject* run(PyObject* self, PyObject* const* bound) {
-        PyTypeObject* type = PyClass<Self>::type();
-        if (type == nullptr) {
-            return nullptr;
-        }
-        if (!PyObject_TypeCheck(self, type)) {
-            raise_not_instance(self, PyClass<Self>::name);
-            return nullptr;
-        }
-        Instance<Self>* instance = instance_of<Self>(self);
-        Borrow<PyClass<Self>::borrow> borrow(instance->borrow);
-        if (!borrow.held()) {
-            raise_borrowed(PyClass<Self>::borrow);
-            return nullptr;
-        }
-        Converted converted;
-        if (!converted.convert(bound, parameters.data())) {
-            return nullptr;
-        }
-        return call_and_convert([&]() -> decltype(auto) { return converted.apply(Fn, instance->value); });
+        return with_receiver<Self, PyClass<Self>::borrow>(self, [&](Self& value) -> PyObject* {
+            Converted converted;
+            if (!converted.convert(bound, parameters.data())) {
+                return nullptr;
+            }
+            return call_and_convert([&]() -> decltype(auto) { return converted.apply(Fn, value); });
+        });
     }
 };
 
@@ -321,21 +330,8 @@ struct GetterEntry {
     static PyObject* get(PyObject* self, void* /*closure*/) noexcept {
         return guarded([&]() -> PyObject* {
             using Owner = typename Access::Owner;
-            PyTypeObject* type = PyClass<Owner>::type();
-            if (type == nullptr) {
-                return nullptr;
-            }
-            if (!PyObject_TypeCheck(self, type)) {
-                raise_not_instance(self, PyClass<Owner>::name);
-                return nullptr;
-            }
-            Instance<Owner>* instance = instance_of<Owner>(self);
-            Borrow<BorrowKind::Shared> borrow(instance->borrow);
-            if (!borrow.held()) {
-                raise_borrowed(BorrowKind::Shared);
-                return nullptr;
-            }
-            return result_to_python(Access::read(instance->value));
+            return with_receiver<Owner, BorrowKind::Shared>(
+                self, [](const Owner& value) { return result_to_python(Access::read(value)); });
         });
     }
 
