@@ -96,7 +96,7 @@ class Run:
 def per_call_phase(run, qx):
     fake = run.start(FakeDevice(run.fake_device, run.device_core, serial=1, interfaces=1,
                                 settings=[f"firmware.chunk_size={CHUNK_SIZE}"]))
-    advertiser = run.start(Advertiser([fake.port], run.helper_core, lifetime=120))
+    advertiser = run.start(Advertiser([fake.port], "qx-bench", lifetime=120, each=True, core=run.helper_core))
     os.sched_setaffinity(0, {run.client_core})
     scanner = discovery.Scanner(qx)
     device = None
@@ -135,7 +135,8 @@ def per_call_phase(run, qx):
 def discovery_phase(run, qx, count):
     fakes = [run.start(FakeDevice(run.fake_device, run.device_core, serial=100 + i, interfaces=1))
              for i in range(count)]
-    advertiser = run.start(Advertiser([fake.port for fake in fakes], run.helper_core, lifetime=400))
+    advertiser = run.start(Advertiser([fake.port for fake in fakes], "qx-bench", lifetime=400, each=True,
+                                      core=run.helper_core))
     os.sched_setaffinity(0, {run.client_core})
     # Half of what is left for this search, so the other search and the
     # memory phase keep their share.
@@ -152,7 +153,7 @@ def shared_responder_phase(run, qx, count=32, durations_ms=(300, 1000)):
     """How many of `count` services one shared responder gets across per scan."""
     fakes = [run.start(FakeDevice(run.fake_device, run.device_core, serial=200 + i, interfaces=1))
              for i in range(count)]
-    advertiser = run.start(Advertiser([fake.port for fake in fakes], run.helper_core, lifetime=120, shared=True))
+    advertiser = run.start(Advertiser([fake.port for fake in fakes], "qx-bench", lifetime=120, core=run.helper_core))
     os.sched_setaffinity(0, {run.client_core})
     scanner = discovery.Scanner(qx)
     found = {duration: len(set(scanner.scan(duration)[0])) for duration in durations_ms}
@@ -164,7 +165,8 @@ def shared_responder_phase(run, qx, count=32, durations_ms=(300, 1000)):
 
 def memory_phase(run):
     fake = run.start(FakeDevice(run.fake_device, run.device_core, serial=7, interfaces=1))
-    advertiser = run.start(Advertiser([fake.port] * run.memory_services, run.helper_core, lifetime=300))
+    advertiser = run.start(Advertiser([fake.port] * run.memory_services, "qx-bench", lifetime=300, each=True,
+                                      core=run.helper_core))
     env = dict(os.environ, PYTHONPATH=run.module_dir)
     child = subprocess.run(["taskset", "-c", str(run.client_core), sys.executable,
                             os.path.join(HERE, "memory_child.py"), "--count", str(run.memory_devices),

@@ -34,7 +34,7 @@ head -c 204800 /dev/urandom >"$workdir/firmware.img"
 echo
 echo "Starting three fake devices in a private network namespace and scanning for them:"
 echo
-PYTHONPATH="$PWD/$build/python" scripts/in_netns.sh "$python" brisel_qx_api/tests/devices/bench.py \
+PYTHONPATH="$PWD/$build/python" PYTHONDONTWRITEBYTECODE=1 scripts/in_netns.sh "$python" brisel_qx_api/tests/devices/bench.py \
   --fake-device "$build/qx_sdk_client/qx_fake_device" \
   --device "serial=20240017,ean=0x4260123456789,name=QX Bench Left,interfaces=2,nickname=left rack,firmware.chunk_size=2048,if1.interface_type=2,if1.link_state=0,if1.link_mode=0x0184" \
   --device "serial=20240018,ean=0x4260123456789,name=QX Bench Right,interfaces=1,manufacturing_date=1735689600" \

@@ -16,47 +16,15 @@ passes the command's exit status on:
 
 import argparse
 import os
-import select
-import socket
 import subprocess
 import sys
-import time
 from dataclasses import dataclass, field
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ADVERTISE = os.path.join(HERE, "advertise.py")
-SERVICE_TYPE = "_br-command-api._tcp.local."
-STARTUP_TIMEOUT = 20.0
-CONTROL_TIMEOUT = 10.0
+sys.path.append(os.path.dirname(os.path.dirname(os.path.dirname(HERE))))  # the repository, for testing/
 
-
-def ancestors():
-    """Parent, grandparent, ... as far as /proc lets us see."""
-    pid = os.getpid()
-    for _ in range(64):
-        try:
-            with open(f"/proc/{pid}/stat") as stat:
-                pid = int(stat.read().rsplit(")", 1)[1].split()[1])
-        except (OSError, ValueError, IndexError):
-            return
-        if pid <= 1:
-            return
-        yield pid
-
-
-def in_private_namespace():
-    """True only in a network namespace that holds loopback alone and that
-    some ancestor process made: an ancestor sits in another namespace."""
-    if [name for _, name in socket.if_nameindex()] != ["lo"]:
-        return False
-    own = os.stat("/proc/self/ns/net").st_ino
-    for pid in ancestors():
-        try:
-            if os.stat(f"/proc/{pid}/ns/net").st_ino != own:
-                return True
-        except OSError:
-            return False
-    return False
+from testing import processes  # noqa: E402
+from testing.processes import ControlError, in_private_namespace  # noqa: E402,F401  (the tests use them from here)
 
 
 def fake_device_path():
@@ -64,28 +32,6 @@ def fake_device_path():
     if not build:
         raise RuntimeError("QX_BUILD_DIR is not set: it names the build tree holding qx_fake_device")
     return os.path.join(build, "qx_sdk_client", "qx_fake_device")
-
-
-def child_environment():
-    # Sanitizer runtimes preloaded for the interpreter under test are of no
-    # use to the helpers; the fake device links its own when built with them.
-    env = dict(os.environ)
-    env.pop("LD_PRELOAD", None)
-    return env
-
-
-def read_line(stream, deadline, what):
-    """One line from a child's pipe, waiting no later than `deadline`."""
-    line = b""
-    while not line.endswith(b"\n"):
-        remaining = deadline - time.monotonic()
-        if remaining <= 0 or not select.select([stream], [], [], remaining)[0]:
-            raise TimeoutError(f"no line from {what} in time (got {line!r})")
-        chunk = os.read(stream.fileno(), 1)
-        if not chunk:
-            raise RuntimeError(f"{what} ended before printing a line (got {line!r})")
-        line += chunk
-    return line.decode().strip()
 
 
 @dataclass
@@ -108,133 +54,12 @@ class DeviceSpec:
         return args
 
 
-class ControlError(RuntimeError):
-    pass
-
-
-class FakeDevice:
-    """One qx_fake_device process and its control channel."""
+class FakeDevice(processes.FakeDevice):
+    """One qx_fake_device process for `spec`, and its control channel."""
 
     def __init__(self, spec, executable=None):
         self.spec = spec
-        self.process = subprocess.Popen([executable or fake_device_path(), *spec.arguments()],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=child_environment())
-        try:
-            deadline = time.monotonic() + STARTUP_TIMEOUT
-            self.port = self._number(read_line(self.process.stdout, deadline, "qx_fake_device"), "PORT")
-            self.control_port = self._number(read_line(self.process.stdout, deadline, "qx_fake_device"), "CONTROL")
-            self._control = socket.create_connection(("127.0.0.1", self.control_port), timeout=CONTROL_TIMEOUT)
-            self._pending = b""
-        except BaseException:
-            self.kill()
-            raise
-
-    @staticmethod
-    def _number(line, label):
-        word, _, number = line.partition(" ")
-        if word != label:
-            raise RuntimeError(f"qx_fake_device printed {line!r} where {label} was expected")
-        return int(number)
-
-    def _line(self):
-        while b"\n" not in self._pending:
-            chunk = self._control.recv(65536)  # bounded by the socket's timeout
-            if not chunk:
-                raise ControlError("control channel closed")
-            self._pending += chunk
-        line, _, self._pending = self._pending.partition(b"\n")
-        return line.decode()
-
-    def command(self, line):
-        """Sends one control command; the text after OK, or ControlError."""
-        self._control.sendall(line.encode() + b"\n")
-        answer = self._line()
-        if answer == "OK":
-            return ""
-        if answer.startswith("OK "):
-            return answer[3:]
-        raise ControlError(f"{line!r}: {answer}")
-
-    def set(self, name, value):
-        self.command(f"set {name} {value}")
-
-    def get(self, name):
-        return self.command(f"get {name}")
-
-    def iset(self, index, name, value):
-        self.command(f"iset {index} {name} {value}")
-
-    def iget(self, index, name):
-        return self.command(f"iget {index} {name}")
-
-    def fault(self, target, times, kind):
-        self.command(f"fault {target} {times} {kind}")
-
-    def requests(self):
-        """Every request frame received since the last clear, as bytes."""
-        count = int(self.command("requests"))
-        return [bytes.fromhex(self._line()) for _ in range(count)]
-
-    def clear(self):
-        self.command("clear")
-
-    def accepted_connections(self):
-        return int(self.command("connections").split()[1])
-
-    def kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait(timeout=STARTUP_TIMEOUT)
-        self.close_pipes()
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()  # the tool serves until its stdin ends
-            try:
-                self.process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=STARTUP_TIMEOUT)
-        self.close_pipes()
-
-    def close_pipes(self):
-        for stream in (self.process.stdin, self.process.stdout):
-            if stream and not stream.closed:
-                stream.close()
-        control = getattr(self, "_control", None)
-        if control is not None:
-            control.close()
-
-
-class Advertiser:
-    """advertise.py in a process of its own: one mDNS service per port."""
-
-    def __init__(self, ports, name_prefix="qx-bench"):
-        if not in_private_namespace():
-            raise RuntimeError("refusing to advertise: not inside a private network namespace holding only lo")
-        args = [sys.executable, ADVERTISE, "--name-prefix", name_prefix]
-        for port in ports:
-            args += ["--port", str(port)]
-        self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=child_environment())
-        try:
-            line = read_line(self.process.stdout, time.monotonic() + STARTUP_TIMEOUT, "advertise.py")
-            if line != "READY":
-                raise RuntimeError(f"advertise.py printed {line!r}")
-        except BaseException:
-            self.stop()
-            raise
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=STARTUP_TIMEOUT)
-        for stream in (self.process.stdin, self.process.stdout):
-            if not stream.closed:
-                stream.close()
+        super().__init__(executable or fake_device_path(), spec.arguments())
 
 
 class Bench:
@@ -247,7 +72,8 @@ class Bench:
         try:
             for spec in specs:
                 self.devices.append(FakeDevice(spec, executable))
-            self.advertiser = Advertiser([device.port for device in self.devices], name_prefix)
+            self.advertiser = processes.Advertiser([device.port for device in self.devices], name_prefix,
+                                                   lifetime=900)
         except BaseException:
             self.close()
             raise
