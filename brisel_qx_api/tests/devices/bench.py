@@ -24,7 +24,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.append(os.path.dirname(os.path.dirname(os.path.dirname(HERE))))  # the repository, for testing/
 
 from testing import processes  # noqa: E402
-from testing.processes import ControlError, in_private_namespace  # noqa: E402,F401  (the tests use them from here)
+from testing.processes import in_private_namespace  # noqa: E402,F401  (conftest.py uses it from here)
 
 
 def fake_device_path():
