@@ -38,9 +38,7 @@ constexpr FixedString<A + B - 1> operator+(const FixedString<A>& left, const Fix
 // A docstring as a type, so that the method template can build the whole
 // documentation text at compile time: "Returns the EAN"_doc. Joined with +.
 template <FixedString Text>
-struct Doc {
-    static constexpr auto text = Text;
-};
+struct Doc {};
 
 template <FixedString A, FixedString B>
 constexpr Doc<A + B> operator+(Doc<A>, Doc<B>) {
