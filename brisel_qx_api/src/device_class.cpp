@@ -19,12 +19,12 @@ using qx_sdk_client::error::Result;
 // The image is the bytes object's own buffer; the call's arguments keep it
 // alive, and Python cannot change a bytes object meanwhile. The callbacks
 // run on this thread while the object stays borrowed.
-Result<void> update_firmware_from_blob(Device& device, std::span<const uint8_t> blob, PyRef callbacks) {
+[[nodiscard]] Result<void> update_firmware_from_blob(Device& device, std::span<const uint8_t> blob, PyRef callbacks) {
     const FirmwareUpdateCallbacksWrapper wrapper(std::move(callbacks));
     return device.update_firmware_from_blob(blob, wrapper);
 }
 
-Result<void> update_firmware_from_path(Device& device, std::string_view path, PyRef callbacks) {
+[[nodiscard]] Result<void> update_firmware_from_path(Device& device, std::string_view path, PyRef callbacks) {
     const FirmwareUpdateCallbacksWrapper wrapper(std::move(callbacks));
     return device.update_firmware_from_path(std::string(path), wrapper);
 }
