@@ -4,41 +4,6 @@
 
 namespace {
 
-struct service_status_entry_t {
-    const char* name;
-    qx_protocol_status_t from_error_packet;
-};
-
-// Indexed by the device status. Statuses that describe the device's own
-// transport faults have no codec counterpart and fold into a generic API error.
-constexpr service_status_entry_t SERVICE_STATUSES[] = {
-    {"QX_SERVICE_STATUS_SUCCESS", QX_PROTOCOL_STATUS_SUCCESS},
-    {"QX_SERVICE_STATUS_NOT_IMPLEMENTED", QX_PROTOCOL_STATUS_NOT_IMPLEMENTED},
-    {"QX_SERVICE_STATUS_UNSPECIFIED_ERROR", QX_PROTOCOL_STATUS_SERVICE_API_ERROR},
-    {"QX_SERVICE_STATUS_OPERATION_FAILED", QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_FAILED},
-    {"QX_SERVICE_STATUS_OPERATION_NOT_PERMITTED", QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_PERMITTED},
-    {"QX_SERVICE_STATUS_OPERATION_NOT_SUPPORTED_BY_DEVICE",
-     QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_SUPPORTED_BY_DEVICE},
-    {"QX_SERVICE_STATUS_OPERATION_NOT_SUPPORTED_BY_INTERFACE",
-     QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_SUPPORTED_BY_INTERFACE},
-    {"QX_SERVICE_STATUS_NOT_CONNECTED", QX_PROTOCOL_STATUS_SERVICE_API_ERROR},
-    {"QX_SERVICE_STATUS_SOCKET_READ_ERROR", QX_PROTOCOL_STATUS_SERVICE_API_ERROR},
-    {"QX_SERVICE_STATUS_SOCKET_WRITE_ERROR", QX_PROTOCOL_STATUS_SERVICE_API_ERROR},
-    {"QX_SERVICE_STATUS_TIMED_OUT", QX_PROTOCOL_STATUS_SERVICE_ERROR_TIMED_OUT},
-    {"QX_SERVICE_STATUS_UNKNOWN_NETWORK_ERROR", QX_PROTOCOL_STATUS_SERVICE_API_ERROR},
-    {"QX_SERVICE_STATUS_UNABLE_TO_OPEN_SOCKET", QX_PROTOCOL_STATUS_SERVICE_API_ERROR},
-    {"QX_SERVICE_STATUS_BUFFER_TOO_SMALL", QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL},
-    {"QX_SERVICE_STATUS_EXCEEDING_STRING_LENGTH_LIMIT", QX_PROTOCOL_STATUS_EXCEEDING_STRING_LENGTH_LIMIT},
-    {"QX_SERVICE_STATUS_INVALID_UTF8", QX_PROTOCOL_STATUS_INVALID_UTF8_STRING},
-    {"QX_SERVICE_STATUS_UNABLE_TO_ALLOCATE_MEMORY", QX_PROTOCOL_STATUS_MEMORY_ERROR},
-    {"QX_SERVICE_STATUS_INVALID_ARGUMENT", QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_ARGUMENT},
-    {"QX_SERVICE_STATUS_INVALID_INTERFACE", QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_INTERFACE},
-    {"QX_SERVICE_STATUS_INVALID_COMBINATION", QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_COMBINATION},
-    {"QX_SERVICE_STATUS_PROTOCOL_ERROR", QX_PROTOCOL_STATUS_SERVICE_API_ERROR},
-    {"QX_SERVICE_STATUS_MAX", QX_PROTOCOL_STATUS_SERVICE_API_ERROR},
-};
-static_assert(std::size(SERVICE_STATUSES) == QX_SERVICE_STATUS_NAME_COUNT);
-
 constexpr const char* INTERFACE_TYPE_NAMES[] = {
     "QX_INTERFACE_T1",
     "_QX_INTERFACE_RESERVED_1",
@@ -49,20 +14,28 @@ constexpr bool in_range(uint8_t byte, uint8_t low, uint8_t high) { return byte >
 
 }  // namespace
 
+// Both made from the status list, so a value listed twice does not compile.
 const char* qx_service_status_name(qx_service_status_t status) {
-    return status < QX_SERVICE_STATUS_NAME_COUNT ? SERVICE_STATUSES[status].name : nullptr;
+#define QX_SERVICE_STATUS_NAME_CASE(value, name, codec_status) \
+    case value:                                                \
+        return #name;
+    switch (status) { QX_SERVICE_STATUS_MAP(QX_SERVICE_STATUS_NAME_CASE) }
+#undef QX_SERVICE_STATUS_NAME_CASE
+    return nullptr;
+}
+
+qx_protocol_status_t from_service_status(qx_service_status_t status) {
+#define QX_SERVICE_STATUS_CODEC_CASE(value, name, codec_status) \
+    case value:                                                 \
+        return codec_status;
+    switch (status) { QX_SERVICE_STATUS_MAP(QX_SERVICE_STATUS_CODEC_CASE) }
+#undef QX_SERVICE_STATUS_CODEC_CASE
+    // A status without a name carries nothing the codec could tell apart.
+    return QX_PROTOCOL_STATUS_SERVICE_API_ERROR;
 }
 
 const char* qx_interface_type_name(qx_interface_type_t type) {
     return type < std::size(INTERFACE_TYPE_NAMES) ? INTERFACE_TYPE_NAMES[type] : nullptr;
-}
-
-qx_protocol_status_t from_service_status(qx_service_status_t status) {
-    // Statuses from 20 up carry nothing the codec could tell apart.
-    if (status > QX_SERVICE_STATUS_INVALID_COMBINATION) {
-        return QX_PROTOCOL_STATUS_SERVICE_API_ERROR;
-    }
-    return SERVICE_STATUSES[status].from_error_packet;
 }
 
 qx_protocol_status_t from_error_packet(qx_packet_t* packet) {
