@@ -1,8 +1,9 @@
 // Version dispatch: one pack and one unpack entry point per message of the
 // catalogue. Each takes the device's protocol version first and refuses,
 // without touching the packet or the outputs, a message that version lacks
-// (1) or a version above QX_CURRENT_PROTOCOL_VERSION (20); otherwise it runs
-// the message's codec of its family.
+// (QX_PROTOCOL_STATUS_NOT_IMPLEMENTED) or a version above
+// QX_CURRENT_PROTOCOL_VERSION (QX_PROTOCOL_STATUS_UNFAMILIAR_PROTOCOL_VERSION);
+// otherwise it runs the message's codec of its family.
 #pragma once
 
 #include <cstddef>

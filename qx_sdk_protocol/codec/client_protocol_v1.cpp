@@ -25,7 +25,8 @@ qx_protocol_status_t unpack_u64_reply(qx_packet_t* packet, const qx_message_t& m
 }
 
 // The status, then the link mode. A reply too short for even the status is not
-// this reply at all, hence 9 rather than 13.
+// this reply at all, hence QX_PROTOCOL_STATUS_PROTOCOL_ERROR rather than the
+// short read's own status.
 qx_protocol_status_t unpack_status_and_link_mode_reply(qx_packet_t* packet, const qx_message_t& message,
                                                        uint32_t* status, uint32_t* link_mode) {
     if (const auto settled = settle_before_fields(packet, message.reply())) {

@@ -9,7 +9,8 @@
 #include "qx_sdk_protocol/codec/protocol_base.h"
 #include "qx_sdk_protocol/codec/qx_types.h"
 
-// A request with the given command and no payload; always 0 for a packet.
+// A request with the given command and no payload; always
+// QX_PROTOCOL_STATUS_SUCCESS for a packet.
 qx_protocol_status_t pack_plain_command(qx_packet_t* packet, uint16_t command);
 
 qx_protocol_status_t qx_prot_v2_pack_device_get_nickname_request(qx_packet_t* packet);

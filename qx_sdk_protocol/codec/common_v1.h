@@ -13,7 +13,8 @@ qx_protocol_status_t write_interface_id(qx_packet_t* packet, uint16_t index);
 // A 16-bit device status widened into the 32-bit output.
 qx_protocol_status_t read_qx_status(qx_packet_t* packet, qx_service_status_t* status);
 qx_protocol_status_t read_eth_link_mode(qx_packet_t* packet, qx_eth_link_mode_t* link_mode);
-// A mode above 0xFFFF does not fit the 16-bit field: 17, nothing written.
+// A mode above 0xFFFF does not fit the 16-bit field:
+// QX_PROTOCOL_STATUS_VALUE_OUT_OF_BOUNDS, nothing written.
 qx_protocol_status_t write_eth_link_mode(qx_packet_t* packet, qx_eth_link_mode_t link_mode);
 qx_protocol_status_t read_interface_type(qx_packet_t* packet, qx_interface_type_t* type);
 qx_protocol_status_t read_eth_link_state(qx_packet_t* packet, qx_eth_link_state_t* state);

@@ -9,7 +9,8 @@
 inline constexpr uint32_t QX_MAX_TC10_COMMAND = 0xFF;
 
 qx_protocol_status_t read_tc10_state(qx_packet_t* packet, qx_tc10_state_t* state);
-// A command above 255 does not fit the 8-bit field: 17, nothing written.
+// A command above 255 does not fit the 8-bit field:
+// QX_PROTOCOL_STATUS_VALUE_OUT_OF_BOUNDS, nothing written.
 qx_protocol_status_t write_tc10_command(qx_packet_t* packet, qx_tc10_command_t command);
 
 // Five bytes: the low 8 bits of payload_size, payload_type and validity, then

@@ -48,7 +48,7 @@ inline constexpr size_t QX_MAX_PAYLOAD_LENGTH = 0xFFFF;
 enum qx_protocol_status_t : uint32_t { QX_PROTOCOL_STATUS_MAP(QX_PROTOCOL_STATUS_ENUMERATOR) };
 #undef QX_PROTOCOL_STATUS_ENUMERATOR
 
-// 0, the codec's own 1 to 20 and the device's 1001 to 1008.
+// Success, the codec's own 20 outcomes and the device's 8 failures.
 inline constexpr size_t QX_PROTOCOL_STATUS_COUNT = 29;
 #define QX_PROTOCOL_STATUS_ONE(value, name) +1
 static_assert(0 QX_PROTOCOL_STATUS_MAP(QX_PROTOCOL_STATUS_ONE) == QX_PROTOCOL_STATUS_COUNT,

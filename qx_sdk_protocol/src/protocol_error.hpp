@@ -77,7 +77,9 @@ private:
 template <class T>
 using ProtocolResult = std::expected<T, ProtocolError>;
 
-// 0 -> success; 1 -> NotAvailableInProtocolVersion; 20 -> UnfamiliarProtocolVersion;
+// QX_PROTOCOL_STATUS_SUCCESS -> success;
+// QX_PROTOCOL_STATUS_NOT_IMPLEMENTED -> NotAvailableInProtocolVersion;
+// QX_PROTOCOL_STATUS_UNFAMILIAR_PROTOCOL_VERSION -> UnfamiliarProtocolVersion;
 // anything else -> ProtocolStatus.
 ProtocolResult<void> map_codec_status(qx_protocol_status_t status);
 
