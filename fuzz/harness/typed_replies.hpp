@@ -205,7 +205,7 @@ void run_typed(uint32_t version, std::span<const uint8_t> bytes, const TypedRepl
 }
 
 // The get-version decoder takes no version; the input's version byte is then unused.
-inline ProtocolResult<uint16_t> unpack_get_version(uint32_t, std::span<const uint8_t> bytes) noexcept {
+[[nodiscard]] inline ProtocolResult<uint16_t> unpack_get_version(uint32_t, std::span<const uint8_t> bytes) noexcept {
     return qx_sdk_protocol::device::unpack_get_version(bytes);
 }
 

@@ -16,6 +16,7 @@ qx_protocol_status_t pack_plain_command(qx_packet_t* packet, uint16_t command) {
     if (packet == nullptr) {
         return QX_PROTOCOL_INVALID_POINTER;
     }
+    // No payload, so no reservation that could fail.
     (void)init_packet(packet, command, 0);
     return QX_PROTOCOL_STATUS_SUCCESS;
 }

@@ -321,6 +321,7 @@ qx_protocol_status_t pack_get_version_request(qx_packet_t* packet) {
     if (packet == nullptr) {
         return QX_PROTOCOL_INVALID_POINTER;
     }
+    // No payload, so no reservation that could fail.
     (void)init_packet(packet, GET_VERSION_REQUEST, 0);
     return QX_PROTOCOL_STATUS_SUCCESS;
 }

@@ -44,8 +44,9 @@ inline constexpr size_t QX_MAX_PAYLOAD_LENGTH = 0xFFFF;
     XX(1007, QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_INTERFACE)                    \
     XX(1008, QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_COMBINATION)
 
+// A dropped status is a lost failure, so none may be dropped unnoticed.
 #define QX_PROTOCOL_STATUS_ENUMERATOR(value, name) name = value,
-enum qx_protocol_status_t : uint32_t { QX_PROTOCOL_STATUS_MAP(QX_PROTOCOL_STATUS_ENUMERATOR) };
+enum [[nodiscard]] qx_protocol_status_t : uint32_t { QX_PROTOCOL_STATUS_MAP(QX_PROTOCOL_STATUS_ENUMERATOR) };
 #undef QX_PROTOCOL_STATUS_ENUMERATOR
 
 // Success, the codec's own 20 outcomes and the device's 8 failures.

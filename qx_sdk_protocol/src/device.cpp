@@ -18,7 +18,7 @@ struct ChunkReply {
     uint32_t status = QX_SERVICE_STATUS_SUCCESS;
 
     auto outputs() { return std::tuple(&status); }
-    ProtocolResult<void> result() const {
+    [[nodiscard]] ProtocolResult<void> result() const {
         if (status != QX_SERVICE_STATUS_SUCCESS) {
             return std::unexpected(ProtocolError::chunk_rejected());
         }
@@ -30,7 +30,7 @@ struct ManufacturingDateReply {
     uint64_t seconds_since_epoch = 0;
 
     auto outputs() { return std::tuple(&seconds_since_epoch); }
-    ProtocolResult<std::chrono::sys_seconds> result() const {
+    [[nodiscard]] ProtocolResult<std::chrono::sys_seconds> result() const {
         using Rep = std::chrono::seconds::rep;
         if (seconds_since_epoch > static_cast<uint64_t>(std::numeric_limits<Rep>::max())) {
             return std::unexpected(ProtocolError::conversion_error(

@@ -19,14 +19,16 @@ struct LinkModeOutput {
     qx_eth_link_mode_t link_mode = unknown_link_mode;
 
     auto outputs() { return std::tuple(&link_mode); }
-    ProtocolResult<types::EthInterfaceConfig> result() const { return types::EthInterfaceConfig::try_from(link_mode); }
+    [[nodiscard]] ProtocolResult<types::EthInterfaceConfig> result() const {
+        return types::EthInterfaceConfig::try_from(link_mode);
+    }
 };
 
 struct Tc10StateOutput {
     qx_tc10_state_t state = 0;
 
     auto outputs() { return std::tuple(&state); }
-    ProtocolResult<types::Tc10State> result() const { return types::decode_tc10_state(state); }
+    [[nodiscard]] ProtocolResult<types::Tc10State> result() const { return types::decode_tc10_state(state); }
 };
 
 constexpr qx_eth_interface_status_t unknown_interface_status{

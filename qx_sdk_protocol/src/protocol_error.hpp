@@ -81,6 +81,6 @@ using ProtocolResult = std::expected<T, ProtocolError>;
 // QX_PROTOCOL_STATUS_NOT_IMPLEMENTED -> NotAvailableInProtocolVersion;
 // QX_PROTOCOL_STATUS_UNFAMILIAR_PROTOCOL_VERSION -> UnfamiliarProtocolVersion;
 // anything else -> ProtocolStatus.
-ProtocolResult<void> map_codec_status(qx_protocol_status_t status);
+[[nodiscard]] ProtocolResult<void> map_codec_status(qx_protocol_status_t status);
 
 }  // namespace qx_sdk_protocol

@@ -28,7 +28,7 @@ struct TextReply {
     std::array<uint8_t, reply_text_capacity> text{};
 
     auto outputs() { return std::tuple(reinterpret_cast<char*>(text.data()), text.size()); }
-    ProtocolResult<std::string> result() const { return util::string_from_bytes(text); }
+    [[nodiscard]] ProtocolResult<std::string> result() const { return util::string_from_bytes(text); }
 };
 
 template <class T>
@@ -36,13 +36,13 @@ struct NumberReply {
     T value{};
 
     auto outputs() { return std::tuple(&value); }
-    ProtocolResult<T> result() const { return value; }
+    [[nodiscard]] ProtocolResult<T> result() const { return value; }
 };
 
 // The reply needs no decoding; the codec accepts it whatever it holds.
 struct NoOutputReply {
     auto outputs() { return std::tuple(); }
-    ProtocolResult<void> result() const { return {}; }
+    [[nodiscard]] ProtocolResult<void> result() const { return {}; }
 };
 
 // Until the device says otherwise, a status reply reports an unspecified error.
@@ -53,7 +53,9 @@ struct StatusValueReply {
     uint32_t status = initial_device_status;
 
     auto outputs() { return std::tuple(&status); }
-    ProtocolResult<types::ServiceStatus> result() const { return types::ServiceStatus::from_device_status(status); }
+    [[nodiscard]] ProtocolResult<types::ServiceStatus> result() const {
+        return types::ServiceStatus::from_device_status(status);
+    }
 };
 
 // The device status is a condition: anything but success is the failure, and
@@ -64,7 +66,7 @@ struct StatusGatedReply {
     Rest rest;
 
     auto outputs() { return std::tuple_cat(std::tuple(&status), rest.outputs()); }
-    UnpackResult<Rest> result() const {
+    [[nodiscard]] UnpackResult<Rest> result() const {
         if (status != QX_SERVICE_STATUS_SUCCESS) {
             return std::unexpected(ProtocolError::service_status(types::ServiceStatus::from_device_status(status)));
         }
@@ -79,15 +81,15 @@ struct StatusIgnoredReply {
     Rest rest;
 
     auto outputs() { return std::tuple_cat(std::tuple(&status), rest.outputs()); }
-    UnpackResult<Rest> result() const { return rest.result(); }
+    [[nodiscard]] UnpackResult<Rest> result() const { return rest.result(); }
 };
 
 template <class T>
-ProtocolResult<T> as_result(T value) {
+[[nodiscard]] ProtocolResult<T> as_result(T value) {
     return value;
 }
 template <class T>
-ProtocolResult<T> as_result(ProtocolResult<T> result) {
+[[nodiscard]] ProtocolResult<T> as_result(ProtocolResult<T> result) {
     return result;
 }
 
@@ -97,7 +99,7 @@ struct RecordReply {
     std::remove_cv_t<decltype(Initial)> record = Initial;
 
     auto outputs() { return std::tuple(&record); }
-    auto result() const { return as_result(Convert(record)); }
+    [[nodiscard]] auto result() const { return as_result(Convert(record)); }
 };
 
 }  // namespace qx_sdk_protocol::detail

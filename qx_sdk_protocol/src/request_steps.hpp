@@ -37,7 +37,7 @@ private:
 // lists; they must not cross into the caller, so they become the codec's own
 // out-of-memory status.
 template <class Result, class Body>
-Result guarded(Body&& body) noexcept {
+[[nodiscard]] Result guarded(Body&& body) noexcept {
     try {
         return body();
     } catch (const std::exception&) {
@@ -47,7 +47,7 @@ Result guarded(Body&& body) noexcept {
 
 // Builds a request with `build(packet)` and frames it into the front of `buffer`.
 template <class Build>
-PackResult pack_frame(std::span<uint8_t> buffer, Build&& build) noexcept {
+[[nodiscard]] PackResult pack_frame(std::span<uint8_t> buffer, Build&& build) noexcept {
     return guarded<PackResult>([&]() -> PackResult {
         PacketGuard packet;
         if (auto built = map_codec_status(build(packet.get())); !built) {
@@ -62,15 +62,16 @@ PackResult pack_frame(std::span<uint8_t> buffer, Build&& build) noexcept {
 
 // A request through its version dispatcher: dispatcher(version, packet, args...).
 template <class Dispatcher, class... Args>
-PackResult pack_with(uint32_t version, std::span<uint8_t> buffer, Dispatcher dispatcher, Args... args) noexcept {
+[[nodiscard]] PackResult pack_with(uint32_t version, std::span<uint8_t> buffer, Dispatcher dispatcher,
+                                   Args... args) noexcept {
     return pack_frame(buffer, [&](qx_packet_t* packet) { return dispatcher(version, packet, args...); });
 }
 
 // A request whose last argument is a text: the codec takes it NUL-terminated,
 // so a text holding a NUL would be cut short and is refused instead.
 template <class Dispatcher, class... Args>
-PackResult pack_text_with(uint32_t version, std::span<uint8_t> buffer, std::string_view text, Dispatcher dispatcher,
-                          Args... args) noexcept {
+[[nodiscard]] PackResult pack_text_with(uint32_t version, std::span<uint8_t> buffer, std::string_view text,
+                                        Dispatcher dispatcher, Args... args) noexcept {
     return guarded<PackResult>([&]() -> PackResult {
         if (text.find('\0') != std::string_view::npos) {
             return std::unexpected(
@@ -87,7 +88,7 @@ using UnpackResult = decltype(std::declval<const Reply&>().result());
 // Parses the frame at the front of `bytes`, lets `decode(packet, outputs...)`
 // fill a Reply that starts from its initial outputs, and shapes the result.
 template <class Reply, class Decode>
-UnpackResult<Reply> unpack_frame(std::span<const uint8_t> bytes, Decode&& decode) noexcept {
+[[nodiscard]] UnpackResult<Reply> unpack_frame(std::span<const uint8_t> bytes, Decode&& decode) noexcept {
     using Result = UnpackResult<Reply>;
     return guarded<Result>([&]() -> Result {
         PacketGuard packet;
@@ -106,7 +107,8 @@ UnpackResult<Reply> unpack_frame(std::span<const uint8_t> bytes, Decode&& decode
 
 // A reply through its version dispatcher: dispatcher(version, packet, outputs...).
 template <class Reply, class Dispatcher>
-UnpackResult<Reply> unpack_with(uint32_t version, std::span<const uint8_t> bytes, Dispatcher dispatcher) noexcept {
+[[nodiscard]] UnpackResult<Reply> unpack_with(uint32_t version, std::span<const uint8_t> bytes,
+                                              Dispatcher dispatcher) noexcept {
     return unpack_frame<Reply>(
         bytes, [&](qx_packet_t* packet, auto... outputs) { return dispatcher(version, packet, outputs...); });
 }

@@ -9,7 +9,7 @@ namespace {
 
 constexpr const char* both_duplex_text = "Unable to convert both full and half duplex at the same time";
 
-std::unexpected<ProtocolError> conversion_failure(std::string text) {
+[[nodiscard]] std::unexpected<ProtocolError> conversion_failure(std::string text) {
     return std::unexpected(ProtocolError::conversion_error(std::move(text)));
 }
 

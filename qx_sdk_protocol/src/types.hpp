@@ -36,7 +36,7 @@ struct EthInterfaceConfig {
     std::vector<EthRole> role;
     EthAnegMode aneg_mode = EthAnegMode::AnegDisabled;
 
-    static ProtocolResult<EthInterfaceConfig> try_from(qx_eth_link_mode_t link_mode);
+    [[nodiscard]] static ProtocolResult<EthInterfaceConfig> try_from(qx_eth_link_mode_t link_mode);
     // The link-mode encoding; consumes the configuration and cannot fail.
     qx_eth_link_mode_t into_link_mode() &&;
 
@@ -44,7 +44,7 @@ struct EthInterfaceConfig {
 };
 
 // Single-speed decoding used for the interface status.
-ProtocolResult<EthLinkSpeed> eth_link_speed_try_from(qx_eth_link_mode_t link_mode);
+[[nodiscard]] ProtocolResult<EthLinkSpeed> eth_link_speed_try_from(qx_eth_link_mode_t link_mode);
 
 struct EthInterfaceStatus {
     EthLinkState link_state;
@@ -57,7 +57,7 @@ struct InterfaceStatus {
     InterfaceType interface_type;
     EthInterfaceStatus eth_interface_status;
 
-    static ProtocolResult<InterfaceStatus> try_from(const qx_eth_interface_status_t& status);
+    [[nodiscard]] static ProtocolResult<InterfaceStatus> try_from(const qx_eth_interface_status_t& status);
     friend bool operator==(const InterfaceStatus&, const InterfaceStatus&) = default;
 };
 
@@ -77,7 +77,7 @@ struct CableTestResult {
     CableTestHarnessStatus harness_status;
     uint32_t distance_to_fault;
 
-    static ProtocolResult<CableTestResult> try_from(const qx_cable_test_result_t& result);
+    [[nodiscard]] static ProtocolResult<CableTestResult> try_from(const qx_cable_test_result_t& result);
     friend bool operator==(const CableTestResult&, const CableTestResult&) = default;
 };
 
@@ -88,7 +88,8 @@ struct PacketGeneratorConfig {
     uint8_t burst_size;
 
     // Absent when the record says the generator is disabled.
-    static ProtocolResult<std::optional<PacketGeneratorConfig>> try_from(const qx_packet_generator_config_t& config);
+    [[nodiscard]] static ProtocolResult<std::optional<PacketGeneratorConfig>> try_from(
+        const qx_packet_generator_config_t& config);
     friend bool operator==(const PacketGeneratorConfig&, const PacketGeneratorConfig&) = default;
 };
 
@@ -97,6 +98,6 @@ qx_packet_generator_config_t encode_packet_generator_config(const std::optional<
 qx_tc10_command_t encode_tc10_command(Tc10Command command);
 
 // Decoders of single wire bytes.
-ProtocolResult<Tc10State> decode_tc10_state(qx_tc10_state_t state);
+[[nodiscard]] ProtocolResult<Tc10State> decode_tc10_state(qx_tc10_state_t state);
 
 }  // namespace qx_sdk_protocol::types

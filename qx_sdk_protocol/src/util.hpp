@@ -11,6 +11,6 @@ namespace qx_sdk_protocol::util {
 
 // The text before the first NUL of a fixed-size reply buffer, which must be
 // UTF-8; StringConversion when there is no NUL or the text is not UTF-8.
-ProtocolResult<std::string> string_from_bytes(std::span<const uint8_t> bytes);
+[[nodiscard]] ProtocolResult<std::string> string_from_bytes(std::span<const uint8_t> bytes);
 
 }  // namespace qx_sdk_protocol::util

@@ -106,6 +106,7 @@ inline Bytes text_field(std::string_view text) {
 }
 
 // The packed frame as an owned copy, or the pack's error.
+[[nodiscard]]
 inline qx_sdk_protocol::ProtocolResult<Bytes> frame_bytes(const qx_sdk_protocol::ProtocolResult<std::span<uint8_t>>& packed) {
     if (!packed) {
         return std::unexpected(packed.error());
