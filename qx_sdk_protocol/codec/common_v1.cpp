@@ -1,27 +1,13 @@
 #include "qx_sdk_protocol/codec/common_v1.h"
 
+#include "qx_sdk_protocol/codec/field_widths.h"
+
 qx_protocol_status_t read_uint8_widened(qx_packet_t* packet, uint32_t* destination) {
-    if (destination == nullptr) {
-        return QX_PROTOCOL_INVALID_POINTER;
-    }
-    uint8_t value = 0;
-    const qx_protocol_status_t status = read_uint8_t(packet, &value);
-    if (status == QX_PROTOCOL_STATUS_SUCCESS) {
-        *destination = value;
-    }
-    return status;
+    return read_converted<uint8_t>(packet, destination, read_uint8_t);
 }
 
 qx_protocol_status_t read_uint16_widened(qx_packet_t* packet, uint32_t* destination) {
-    if (destination == nullptr) {
-        return QX_PROTOCOL_INVALID_POINTER;
-    }
-    uint16_t value = 0;
-    const qx_protocol_status_t status = read_uint16_t(packet, &value);
-    if (status == QX_PROTOCOL_STATUS_SUCCESS) {
-        *destination = value;
-    }
-    return status;
+    return read_converted<uint16_t>(packet, destination, read_uint16_t);
 }
 
 qx_protocol_status_t write_interface_id(qx_packet_t* packet, uint16_t index) { return write_uint16_t(packet, index); }
@@ -35,10 +21,7 @@ qx_protocol_status_t read_eth_link_mode(qx_packet_t* packet, qx_eth_link_mode_t*
 }
 
 qx_protocol_status_t write_eth_link_mode(qx_packet_t* packet, qx_eth_link_mode_t link_mode) {
-    if (link_mode > QX_MAX_ETH_LINK_MODE) {
-        return QX_PROTOCOL_STATUS_VALUE_OUT_OF_BOUNDS;
-    }
-    return write_uint16_t(packet, static_cast<uint16_t>(link_mode));
+    return write_narrowed(packet, link_mode, QX_MAX_ETH_LINK_MODE, write_uint16_t);
 }
 
 qx_protocol_status_t read_interface_type(qx_packet_t* packet, qx_interface_type_t* type) {

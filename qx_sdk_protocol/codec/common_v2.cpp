@@ -1,11 +1,30 @@
 #include "qx_sdk_protocol/codec/common_v2.h"
 
+#include <array>
+
 #include "qx_sdk_protocol/codec/common_v1.h"
+#include "qx_sdk_protocol/codec/field_widths.h"
 
 namespace {
 
 constexpr size_t PG_CONFIG_WIRE_SIZE = 5;
 constexpr size_t CABLE_TEST_WIRE_SIZE = 2;
+
+// Reads all `Size` bytes of a record before `fill` stores any of them, so a
+// short reply leaves the record as it was.
+template <size_t Size, class Record, class Fill>
+qx_protocol_status_t read_whole_record(qx_packet_t* packet, Record* record, Fill fill) {
+    if (record == nullptr) {
+        return QX_PROTOCOL_INVALID_POINTER;
+    }
+    std::array<uint8_t, Size> bytes{};
+    const qx_protocol_status_t status = packet_read(packet, bytes.data(), bytes.size());
+    if (status != QX_PROTOCOL_STATUS_SUCCESS) {
+        return status;
+    }
+    fill(*record, bytes);
+    return QX_PROTOCOL_STATUS_SUCCESS;
+}
 
 }  // namespace
 
@@ -14,10 +33,7 @@ qx_protocol_status_t read_tc10_state(qx_packet_t* packet, qx_tc10_state_t* state
 }
 
 qx_protocol_status_t write_tc10_command(qx_packet_t* packet, qx_tc10_command_t command) {
-    if (command > QX_MAX_TC10_COMMAND) {
-        return QX_PROTOCOL_STATUS_VALUE_OUT_OF_BOUNDS;
-    }
-    return write_uint8_t(packet, static_cast<uint8_t>(command));
+    return write_narrowed(packet, command, QX_MAX_TC10_COMMAND, write_uint8_t);
 }
 
 qx_protocol_status_t write_pg_config_t(qx_packet_t* packet, const qx_packet_generator_config_t* config) {
@@ -34,34 +50,20 @@ qx_protocol_status_t write_pg_config_t(qx_packet_t* packet, const qx_packet_gene
 }
 
 qx_protocol_status_t read_pg_config_t(qx_packet_t* packet, qx_packet_generator_config_t* config) {
-    if (config == nullptr) {
-        return QX_PROTOCOL_INVALID_POINTER;
-    }
-    uint8_t bytes[PG_CONFIG_WIRE_SIZE] = {};
-    const qx_protocol_status_t status = packet_read(packet, bytes, sizeof bytes);
-    if (status != QX_PROTOCOL_STATUS_SUCCESS) {
-        return status;
-    }
-    config->payload_size = bytes[0];
-    config->payload_type = bytes[1];
-    config->validity = bytes[2];
-    config->burst_size = bytes[3];
-    config->enabled = bytes[4] != 0;
-    return QX_PROTOCOL_STATUS_SUCCESS;
+    return read_whole_record<PG_CONFIG_WIRE_SIZE>(packet, config, [](auto& record, const auto& bytes) {
+        record.payload_size = bytes[0];
+        record.payload_type = bytes[1];
+        record.validity = bytes[2];
+        record.burst_size = bytes[3];
+        record.enabled = bytes[4] != 0;
+    });
 }
 
 qx_protocol_status_t read_cable_test_result_t(qx_packet_t* packet, qx_cable_test_result_t* result) {
-    if (result == nullptr) {
-        return QX_PROTOCOL_INVALID_POINTER;
-    }
-    uint8_t bytes[CABLE_TEST_WIRE_SIZE] = {};
-    const qx_protocol_status_t status = packet_read(packet, bytes, sizeof bytes);
-    if (status != QX_PROTOCOL_STATUS_SUCCESS) {
-        return status;
-    }
-    result->harness_status = bytes[0];
-    result->distance_to_fault = bytes[1];
-    return QX_PROTOCOL_STATUS_SUCCESS;
+    return read_whole_record<CABLE_TEST_WIRE_SIZE>(packet, result, [](auto& record, const auto& bytes) {
+        record.harness_status = bytes[0];
+        record.distance_to_fault = bytes[1];
+    });
 }
 
 qx_protocol_status_t read_dcq_reading_t(qx_packet_t* packet, qx_dcq_reading_t* reading) {

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "qx_sdk_protocol/codec/field_widths.h"
+
 namespace {
 
 constexpr uint16_t GET_VERSION_REQUEST = 1;
@@ -246,28 +248,14 @@ qx_protocol_status_t read_uint8_t(qx_packet_t* packet, uint8_t* destination) {
     return packet_read(packet, destination, 1);
 }
 
+// Any nonzero byte is true.
 qx_protocol_status_t read_bool(qx_packet_t* packet, bool* destination) {
-    if (destination == nullptr) {
-        return QX_PROTOCOL_INVALID_POINTER;
-    }
-    uint8_t byte = 0;
-    const qx_protocol_status_t status = read_uint8_t(packet, &byte);
-    if (status == QX_PROTOCOL_STATUS_SUCCESS) {
-        *destination = byte != 0;
-    }
-    return status;
+    return read_converted<uint8_t>(packet, destination, read_uint8_t);
 }
 
 qx_protocol_status_t read_uint16_t(qx_packet_t* packet, uint16_t* destination) {
-    if (destination == nullptr) {
-        return QX_PROTOCOL_INVALID_POINTER;
-    }
-    uint64_t value = 0;
-    const qx_protocol_status_t status = read_le(packet, &value, 2);
-    if (status == QX_PROTOCOL_STATUS_SUCCESS) {
-        *destination = static_cast<uint16_t>(value);
-    }
-    return status;
+    return read_converted<uint64_t>(packet, destination,
+                                    [](qx_packet_t* p, uint64_t* value) { return read_le(p, value, 2); });
 }
 
 qx_protocol_status_t read_uint64_t(qx_packet_t* packet, uint64_t* destination) {
