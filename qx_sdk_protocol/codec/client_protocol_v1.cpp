@@ -147,11 +147,7 @@ qx_protocol_status_t qx_prot_v1_pack_interface_get_eth_config_request(qx_packet_
 
 qx_protocol_status_t qx_prot_v1_pack_interface_set_nickname_request(qx_packet_t* packet, uint16_t index,
                                                                     const char* nickname) {
-    const qx_protocol_status_t status = pack_interface_request(packet, INTERFACE_SET_NICKNAME, index);
-    if (status != QX_PROTOCOL_STATUS_SUCCESS) {
-        return status;
-    }
-    return write_utf8_string(packet, nickname);
+    return pack_interface_request(packet, INTERFACE_SET_NICKNAME, index, write_utf8_string, nickname);
 }
 
 qx_protocol_status_t qx_prot_v1_pack_interface_set_eth_config_request(qx_packet_t* packet, uint16_t index,

@@ -56,20 +56,12 @@ qx_protocol_status_t qx_prot_v2_pack_interface_get_packet_generator_config_reque
 
 qx_protocol_status_t qx_prot_v2_pack_interface_send_tc10_command_request(qx_packet_t* packet, uint16_t index,
                                                                          uint32_t command) {
-    const qx_protocol_status_t status = pack_interface_request(packet, INTERFACE_SEND_TC10_COMMAND, index);
-    if (status != QX_PROTOCOL_STATUS_SUCCESS) {
-        return status;
-    }
-    return write_tc10_command(packet, command);
+    return pack_interface_request(packet, INTERFACE_SEND_TC10_COMMAND, index, write_tc10_command, command);
 }
 
 qx_protocol_status_t qx_prot_v2_pack_interface_set_loopback_state_request(qx_packet_t* packet, uint16_t index,
                                                                           bool enabled) {
-    const qx_protocol_status_t status = pack_interface_request(packet, INTERFACE_SET_LOOPBACK_STATE, index);
-    if (status != QX_PROTOCOL_STATUS_SUCCESS) {
-        return status;
-    }
-    return write_bool(packet, enabled);
+    return pack_interface_request(packet, INTERFACE_SET_LOOPBACK_STATE, index, write_bool, enabled);
 }
 
 qx_protocol_status_t qx_prot_v2_pack_interface_set_packet_generator_config_request(
@@ -77,11 +69,7 @@ qx_protocol_status_t qx_prot_v2_pack_interface_set_packet_generator_config_reque
     if (config == nullptr) {
         return QX_PROTOCOL_INVALID_POINTER;
     }
-    const qx_protocol_status_t status = pack_interface_request(packet, INTERFACE_SET_PACKET_GENERATOR_CONFIG, index);
-    if (status != QX_PROTOCOL_STATUS_SUCCESS) {
-        return status;
-    }
-    return write_pg_config_t(packet, config);
+    return pack_interface_request(packet, INTERFACE_SET_PACKET_GENERATOR_CONFIG, index, write_pg_config_t, config);
 }
 
 qx_protocol_status_t qx_prot_v2_unpack_device_get_nickname_response(qx_packet_t* packet, char* destination,

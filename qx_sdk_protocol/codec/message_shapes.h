@@ -30,6 +30,17 @@ inline qx_protocol_status_t pack_interface_request(qx_packet_t* packet, const qx
     return write_interface_id(packet, index);
 }
 
+// An interface request whose index is followed by one field, written by `write`.
+template <class Write, class Value>
+qx_protocol_status_t pack_interface_request(qx_packet_t* packet, const qx_message_t& message, uint16_t index,
+                                            Write write, Value value) {
+    const qx_protocol_status_t status = pack_interface_request(packet, message, index);
+    if (status != QX_PROTOCOL_STATUS_SUCCESS) {
+        return status;
+    }
+    return write(packet, value);
+}
+
 inline qx_protocol_status_t unpack_text_reply(qx_packet_t* packet, const qx_message_t& message, char* destination,
                                               size_t capacity) {
     if (const auto settled = settle_before_fields(packet, message.reply())) {
