@@ -50,4 +50,19 @@ constexpr Doc<Text> operator""_doc() {
     return {};
 }
 
+// A docstring section after the summary: a blank line, the heading, then the
+// body indented by four spaces (further body lines carry their own indent).
+// "Gets the name"_doc + returns<"(str): The name">.
+template <FixedString Heading, FixedString Body>
+inline constexpr Doc<FixedString("\n\n") + Heading + FixedString(":\n    ") + Body> section{};
+
+template <FixedString Body>
+inline constexpr auto returns = section<"Returns", Body>;
+template <FixedString Body>
+inline constexpr auto parameters = section<"Parameters", Body>;
+template <FixedString Body>
+inline constexpr auto raises = section<"Raises", Body>;
+template <FixedString Body>
+inline constexpr auto note = section<"Note", Body>;
+
 }  // namespace brisel_qx_api

@@ -50,14 +50,11 @@ static_assert(0 QX_SERVICE_STATUS_MAP(QX_SERVICE_STATUS_ONE) == QX_SERVICE_STATU
 const char* qx_service_status_name(qx_service_status_t status);
 
 using qx_eth_link_mode_t = uint32_t;
+// One line per group of bits: speeds, duplex, roles, auto-negotiation.
 enum : qx_eth_link_mode_t {
-    QX_ETH_LINK_MODE_10MBIT = 0x001,
-    QX_ETH_LINK_MODE_100MBIT = 0x002,
-    QX_ETH_LINK_MODE_1000MBIT = 0x004,
-    QX_ETH_LINK_MODE_HALF_DUPLEX = 0x040,
-    QX_ETH_LINK_MODE_FULL_DUPLEX = 0x080,
-    QX_ETH_LINK_MODE_FOLLOWER = 0x100,
-    QX_ETH_LINK_MODE_LEADER = 0x200,
+    QX_ETH_LINK_MODE_10MBIT = 0x001, QX_ETH_LINK_MODE_100MBIT = 0x002, QX_ETH_LINK_MODE_1000MBIT = 0x004,
+    QX_ETH_LINK_MODE_HALF_DUPLEX = 0x040, QX_ETH_LINK_MODE_FULL_DUPLEX = 0x080,
+    QX_ETH_LINK_MODE_FOLLOWER = 0x100, QX_ETH_LINK_MODE_LEADER = 0x200,
     QX_ETH_LINK_MODE_ANEG = 0x400,
 };
 
