@@ -58,13 +58,14 @@ enum : qx_eth_link_mode_t {
     QX_ETH_LINK_MODE_ANEG = 0x400,
 };
 
+// Every interface type: value and constant, whose identifier is its name.
+#define QX_INTERFACE_TYPE_MAP(XX) XX(0, QX_INTERFACE_T1) XX(1, _QX_INTERFACE_RESERVED_1) XX(2, QX_INTERFACE_T)
+
 using qx_interface_type_t = uint32_t;
-enum : qx_interface_type_t {
-    QX_INTERFACE_T1 = 0,
-    _QX_INTERFACE_RESERVED_1 = 1,
-    QX_INTERFACE_T = 2,
-};
-// "QX_INTERFACE_T1", "_QX_INTERFACE_RESERVED_1", "QX_INTERFACE_T"; nullptr otherwise.
+#define QX_INTERFACE_TYPE_ENUMERATOR(value, name) name = value,
+enum : qx_interface_type_t { QX_INTERFACE_TYPE_MAP(QX_INTERFACE_TYPE_ENUMERATOR) };
+#undef QX_INTERFACE_TYPE_ENUMERATOR
+// The constant's identifier; nullptr for any other value.
 const char* qx_interface_type_name(qx_interface_type_t type);
 
 using qx_eth_link_state_t = uint32_t;        // wire: 0 down, 1 up

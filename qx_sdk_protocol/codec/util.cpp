@@ -4,12 +4,6 @@
 
 namespace {
 
-constexpr const char* INTERFACE_TYPE_NAMES[] = {
-    "QX_INTERFACE_T1",
-    "_QX_INTERFACE_RESERVED_1",
-    "QX_INTERFACE_T",
-};
-
 constexpr bool in_range(uint8_t byte, uint8_t low, uint8_t high) { return byte >= low && byte <= high; }
 
 }  // namespace
@@ -35,7 +29,12 @@ qx_protocol_status_t from_service_status(qx_service_status_t status) {
 }
 
 const char* qx_interface_type_name(qx_interface_type_t type) {
-    return type < std::size(INTERFACE_TYPE_NAMES) ? INTERFACE_TYPE_NAMES[type] : nullptr;
+#define QX_INTERFACE_TYPE_NAME_CASE(value, name) \
+    case value:                                  \
+        return #name;
+    switch (type) { QX_INTERFACE_TYPE_MAP(QX_INTERFACE_TYPE_NAME_CASE) }
+#undef QX_INTERFACE_TYPE_NAME_CASE
+    return nullptr;
 }
 
 qx_protocol_status_t from_error_packet(qx_packet_t* packet) {
