@@ -1,7 +1,14 @@
-# Warnings are errors on our own code only; third-party headers come in as SYSTEM.
+# Warnings apply to the targets of this project only: a directory property, so
+# nothing of it (least of all -Werror) travels to whoever links our libraries.
+add_compile_options(-Wall -Wextra)
+if(QX_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+# What every target of ours needs from its dependencies: the include root and,
+# in a sanitizer build, the sanitizers at compile and link time.
 add_library(qx_project_options INTERFACE)
-target_compile_options(qx_project_options INTERFACE -Wall -Wextra -Werror)
-target_include_directories(qx_project_options INTERFACE ${PROJECT_SOURCE_DIR})
+target_include_directories(qx_project_options INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
 
 if(QX_SANITIZE)
   set(QX_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)

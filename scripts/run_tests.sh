@@ -3,7 +3,10 @@
 #   - the decoders' fuzz targets, each for a few seconds (clang, libFuzzer);
 #   - a normal build: C++ and Python tests;
 #   - an AddressSanitizer/UBSan build: C++ tests, and the Python tests against
-#     a sanitizer build of the module (the runtimes are preloaded for python3).
+#     a sanitizer build of the module (the runtimes are preloaded for python3);
+#   - a Release build (-O3) of everything, compiled only: GCC warns there
+#     about things that the -O2 and -O0 builds do not show.
+# Warnings are errors in all three.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,11 +16,14 @@ jobs=$(nproc)
 
 scripts/run_fuzz.sh 5
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON -DQX_WERROR=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQX_WERROR=ON >/dev/null
+cmake --build build-release -j "$jobs"

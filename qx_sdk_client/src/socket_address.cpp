@@ -88,9 +88,12 @@ std::string SocketAddress::to_string() const {
     std::string result = "[";
     result += text;
     if (scope_id() != 0) {
-        result += "%" + std::to_string(scope_id());
+        result += '%';
+        result += std::to_string(scope_id());
     }
-    return result + "]:" + std::to_string(port());
+    result += "]:";
+    result += std::to_string(port());
+    return result;
 }
 
 bool operator==(const SocketAddress& a, const SocketAddress& b) {

@@ -349,8 +349,9 @@ TEST(CodecText, WriteRefusesInvalidTextBeforeItsLengthAndWritesNothing) {
 }
 
 Bytes text_payload(size_t n, uint8_t fill = 'x') {
-    Bytes payload = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
-    payload.resize(2 + n, fill);
+    Bytes payload(2 + n, fill);
+    payload[0] = static_cast<uint8_t>(n);
+    payload[1] = static_cast<uint8_t>(n >> 8);
     return payload;
 }
 

@@ -10,6 +10,7 @@
 #include <future>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,22 +73,22 @@ protected:
         }
     }
 
-    static ServiceDaemon make_daemon() {
-        auto daemon = ServiceDaemon::create();
-        EXPECT_TRUE(daemon.has_value()) << daemon.error();
-        return std::move(*daemon);
+    // A set-up step that has nothing to return ends the test: there is no
+    // value to go on with.
+    template <typename T>
+    static T value_of(std::expected<T, std::string> result, const char* step) {
+        if (!result) {
+            throw std::runtime_error(std::string(step) + ": " + result.error());
+        }
+        return std::move(*result);
     }
 
-    static Receiver browse(ServiceDaemon& daemon) {
-        auto receiver = daemon.browse(service_type);
-        EXPECT_TRUE(receiver.has_value()) << receiver.error();
-        return std::move(*receiver);
-    }
+    static ServiceDaemon make_daemon() { return value_of(ServiceDaemon::create(), "daemon"); }
+
+    static Receiver browse(ServiceDaemon& daemon) { return value_of(daemon.browse(service_type), "browse"); }
 
     static Advertiser advertise(Advertiser::Options options) {
-        auto advertiser = Advertiser::start(options);
-        EXPECT_TRUE(advertiser.has_value()) << advertiser.error();
-        return std::move(*advertiser);
+        return value_of(Advertiser::start(options), "advertiser");
     }
 
     // Receives `count` events, failing at the first that does not come.
