@@ -11,10 +11,18 @@ on any device.
 """
 
 import argparse
+import contextlib
 import datetime
+import shutil
+import signal
 import sys
+from collections.abc import Callable, Iterator, Sequence
+from types import FrameType
+from typing import TextIO, TypeVar
 
 import brisel_qx_api as qx
+
+T = TypeVar("T")
 
 SPEEDS = {
     qx.EthLinkSpeed.Speed10MbitFullDuplex: "10M full",
@@ -37,7 +45,7 @@ DEVICE_ERRORS = (ValueError, qx.OperationFailed, qx.OperationNotPermitted, qx.Op
                  qx.OperationNotSupportedByInterface, qx.ApiNotAvailableInProtocolVersion)
 
 
-def ask(read):
+def ask(read: Callable[[], T]) -> T | str:
     """What a device answers, or why it does not, as text."""
     try:
         return read()
@@ -47,13 +55,13 @@ def ask(read):
         return f"(failed: {error})"
 
 
-def configurations(config):
+def configurations(config: qx.EthInterfaceConfig) -> str:
     speeds = ", ".join(SPEEDS[speed] for speed in config.speed) or "none"
     roles = ", ".join(ROLES[role] for role in config.role) or "none"
     return f"{speeds}; {roles}; {ANEG_MODES[config.aneg_mode]}"
 
 
-def table(rows, indent="    "):
+def table(rows: Sequence[Sequence[str]], indent: str = "    ") -> str:
     widths = [max(len(row[column]) for row in rows) for column in range(len(rows[0]))]
     lines = []
     for row in rows:
@@ -61,8 +69,8 @@ def table(rows, indent="    "):
     return "\n".join(lines)
 
 
-def interface_rows(device):
-    rows = [("#", "Type", "Link", "Speed", "Role", "Supported configurations")]
+def interface_rows(device: qx.Device) -> list[tuple[str, ...]]:
+    rows: list[tuple[str, ...]] = [("#", "Type", "Link", "Speed", "Role", "Supported configurations")]
     interfaces = device.get_interfaces()
     for index, interface in enumerate(interfaces):
         status = ask(interface.get_status)
@@ -78,7 +86,7 @@ def interface_rows(device):
     return rows
 
 
-def describe(device, number, count):
+def describe(device: qx.Device, number: int, count: int) -> None:
     name = ask(device.get_name)
     print(f"Device {number} of {count}: {name}")
     manufactured = ask(device.get_manufacturing_date)
@@ -107,45 +115,84 @@ def describe(device, number, count):
 
 
 class ProgressBar(qx.FirmwareUpdateCallbacks):
-    """Draws the transfer as a bar; on a terminal in place, else as lines."""
+    """Draws the transfer as a bar; on a terminal in place and as wide as the
+    terminal, else as a line per tenth."""
 
-    WIDTH = 40
-
-    def __init__(self, stream=sys.stdout):
+    def __init__(self, stream: TextIO = sys.stdout) -> None:
         self.stream = stream
         self.total = 0
         self.in_place = stream.isatty()
-        self.last_step = -1
+        self.line_open = False
+        self.last_tenth = -1
 
-    def update_started(self, total_bytes):
+    def update_started(self, total_bytes: int) -> None:
         self.total = total_bytes
         self.stream.write(f"Sending {total_bytes} bytes\n")
         self.report_progress(0)
 
-    def report_progress(self, total_transferred_bytes):
-        fraction = total_transferred_bytes / self.total if self.total else 1.0
-        filled = int(fraction * self.WIDTH)
-        bar = f"[{'#' * filled}{'.' * (self.WIDTH - filled)}] {fraction:6.1%}  {total_transferred_bytes}/{self.total}"
+    def report_progress(self, total_transferred_bytes: int) -> None:
+        done, total = total_transferred_bytes, self.total
+        # Rounded down, so that 100 % means the last byte is acknowledged.
+        permille = done * 1000 // total if total else 1000
+        counts = f"{permille // 10:3d}.{permille % 10} %  {done}/{total}"
+        # One column to spare: a line as wide as the terminal would wrap.
+        columns = shutil.get_terminal_size().columns - 1
+        width = columns - len(counts) - 3
+        if width >= 10:
+            filled = done * width // total if total else width
+            line = f"[{'#' * filled}{'.' * (width - filled)}] {counts}"
+        else:
+            line = counts[:columns]
         if self.in_place:
-            self.stream.write("\r" + bar)
-        elif int(fraction * 10) != self.last_step:  # a line per tenth
-            self.last_step = int(fraction * 10)
-            self.stream.write(bar + "\n")
+            self.stream.write("\r" + line + "\x1b[K")
+            self.line_open = True
+        elif permille // 100 != self.last_tenth:
+            self.last_tenth = permille // 100
+            self.stream.write(line + "\n")
         self.stream.flush()
 
-    def start_finalizing(self):
-        if self.in_place:
+    def end_line(self) -> None:
+        """Ends a bar drawn in place, so that what follows has lines of its own."""
+        if self.line_open:
             self.stream.write("\n")
+            self.stream.flush()
+            self.line_open = False
+
+    def start_finalizing(self) -> None:
+        self.end_line()
         self.stream.write("Transfer done; the device is checking and storing the image. Do not unplug it.\n")
         self.stream.flush()
 
-    def update_finished(self, update_result):
+    def update_finished(self, update_result: qx.FirmwareUpdateResult) -> None:
         verdict = "succeeded" if update_result is qx.FirmwareUpdateResult.Success else f"failed: {update_result!r}"
         self.stream.write(f"Update {verdict}\n")
         self.stream.flush()
 
 
-def update(devices, serial, image_path):
+@contextlib.contextmanager
+def interrupt_when_done() -> Iterator[None]:
+    """Holds Ctrl-C back until the block is over. An update cannot be cut
+    short, and a KeyboardInterrupt raised in a callback would only be printed
+    and dropped by the module."""
+    pressed = False
+
+    def note(signum: int, frame: FrameType | None) -> None:
+        nonlocal pressed
+        if not pressed:
+            sys.stderr.write("\nCtrl-C: stopping once the update is over; it cannot be cut short.\n")
+            sys.stderr.flush()
+        pressed = True
+
+    previous = signal.signal(signal.SIGINT, note)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+    if pressed:
+        raise KeyboardInterrupt
+
+
+def update(devices: Sequence[qx.Device], serial: int, image_path: str) -> int:
     matching = [device for device in devices if device.get_serial_number() == serial]
     if not matching:
         print(f"No device with serial number {serial} was found.", file=sys.stderr)
@@ -155,16 +202,19 @@ def update(devices, serial, image_path):
         image = image_file.read()
     print(f"Updating the firmware of {qx.format_ean(device.get_ean())} / {serial} "
           f"from {image_path} (firmware {ask(device.get_firmware_version)} now)")
+    bar = ProgressBar()
     try:
-        device.update_firmware_from_blob(image, ProgressBar())
+        with interrupt_when_done():
+            device.update_firmware_from_blob(image, bar)
     except DEVICE_ERRORS as error:
+        bar.end_line()
         print(f"The update failed: {error}", file=sys.stderr)
         return 1
     print(f"Firmware now reported: {ask(device.get_firmware_version)}")
     return 0
 
 
-def main():
+def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--timeout", type=float, default=1.0, help="seconds to listen for devices (default 1)")
     parser.add_argument("--update", type=int, metavar="SERIAL", help="serial number of the device to update")
@@ -188,4 +238,8 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        print("\nInterrupted.", file=sys.stderr)
+        sys.exit(130)

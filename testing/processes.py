@@ -59,14 +59,16 @@ def child_environment():
 
 class Child:
     """A child that prints lines and serves until its standard input ends;
-    `core` pins it and its threads to that processor core."""
+    `core` pins it and its threads to that processor core. It runs in a
+    session of its own, so that Ctrl-C in a terminal reaches only the
+    command a bench serves, which then ends, and the bench with it."""
 
     def __init__(self, args, what, core=None):
         if core is not None:
             args = ["taskset", "-c", str(core), *args]
         self.what = what
         self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        env=child_environment())
+                                        env=child_environment(), start_new_session=True)
         self._pending = b""
 
     def line(self, timeout):

@@ -16,6 +16,7 @@ passes the command's exit status on:
 
 import argparse
 import os
+import signal
 import subprocess
 import sys
 from dataclasses import dataclass, field
@@ -127,8 +128,14 @@ def main():
     parser.add_argument("command", nargs="+", help="what to run while the bench is up")
     args = parser.parse_args()
     with Bench(args.device, args.fake_device):
-        return subprocess.run(args.command, check=False).returncode
+        # Ctrl-C is the command's to handle; the bench waits for it to end.
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        command = subprocess.Popen(args.command, preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+        return command.wait()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:  # while the bench was starting
+        sys.exit(130)
