@@ -10,9 +10,10 @@
 namespace brisel_qx_api {
 namespace {
 
-constexpr uint32_t api_version_major = 0;
-constexpr uint32_t api_version_minor = 2;
-constexpr uint32_t api_version_patch = 1;
+// From the project's version (CMakeLists.txt), which the wheel's metadata also reads.
+constexpr uint32_t api_version_major = QX_API_VERSION_MAJOR;
+constexpr uint32_t api_version_minor = QX_API_VERSION_MINOR;
+constexpr uint32_t api_version_patch = QX_API_VERSION_PATCH;
 
 std::tuple<uint32_t, uint32_t, uint32_t> get_api_version() {
     return {api_version_major, api_version_minor, api_version_patch};

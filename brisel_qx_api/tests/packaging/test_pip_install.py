@@ -1,0 +1,142 @@
+"""Installing the module the way a Python user does: `pip install .` from a
+clean copy of the source tree into a new virtual environment, with no package
+index (run inside a private network namespace, so none is reachable either).
+
+One build of the module: `pip install .` builds it in the copy's build-wheel/,
+and `pip wheel .` afterwards only packs it again. The tests run in order and
+share that one environment; the last one uninstalls.
+"""
+
+import base64
+import csv
+import hashlib
+import io
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import sysconfig
+import tarfile
+import tempfile
+import types
+import zipfile
+
+import pytest
+
+SOURCE = pathlib.Path(__file__).resolve().parents[3]
+STEP_TIMEOUT = 600
+
+
+def run(command, **kwargs):
+    result = subprocess.run([str(part) for part in command], capture_output=True, text=True,
+                            timeout=STEP_TIMEOUT, **kwargs)
+    assert result.returncode == 0, f"{command} failed:\n{result.stdout}\n{result.stderr}"
+    return result.stdout
+
+
+def copy_clean_tree(destination):
+    """The files git has or would take, without build directories or other output."""
+    listed = run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=SOURCE)
+    for relative in filter(None, listed.split("\0")):
+        source = SOURCE / relative
+        if source.is_file():
+            target = destination / relative
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(source, target)
+
+
+@pytest.fixture(scope="module")
+def env():
+    with tempfile.TemporaryDirectory(prefix="qx-pip-") as directory:
+        root = pathlib.Path(directory)
+        source = root / "source"
+        copy_clean_tree(source)
+        run([sys.executable, "-m", "venv", root / "venv"])
+        environment = {k: v for k, v in os.environ.items() if not k.startswith(("PIP_", "PYTHON"))}
+        environment.update(PIP_NO_INDEX="1", PIP_CONFIG_FILE=os.devnull, PIP_NO_CACHE_DIR="1",
+                           PIP_DISABLE_PIP_VERSION_CHECK="1", PYTHONNOUSERSITE="1")
+        environment.setdefault("CMAKE_BUILD_PARALLEL_LEVEL", "4")
+        python = root / "venv" / "bin" / "python"
+        run([python, "-m", "pip", "install", "."], cwd=source, env=environment)
+        site = pathlib.Path(run([python, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))"],
+                                env=environment).strip())
+        yield types.SimpleNamespace(root=root, source=source, python=python, environment=environment, site=site)
+
+
+def in_venv(env, code):
+    """Runs code in the environment's interpreter, outside the source tree."""
+    return run([env.python, "-c", code], cwd=env.root, env=env.environment)
+
+
+def test_module_imports_from_the_environment_with_its_version(env):
+    out = in_venv(env, "import importlib.metadata, brisel_qx_api as qx; print(qx.__file__); "
+                       "print(importlib.metadata.version('brisel_qx_api')); print(qx.get_api_version_string())")
+    location, distribution_version, api_version = out.split()
+    assert pathlib.Path(location) == env.site / "brisel_qx_api.abi3.so"
+    assert distribution_version == api_version
+    shown = run([env.python, "-m", "pip", "show", "brisel_qx_api"], env=env.environment)
+    assert f"Version: {api_version}" in shown.splitlines()
+
+
+def test_installed_module_is_stripped_and_has_its_stub(env):
+    sections = run(["readelf", "--section-headers", "--wide", env.site / "brisel_qx_api.abi3.so"])
+    names = set(re.findall(r"\]\s+(\.\S+)", sections))
+    assert ".text" in names
+    assert not names & {".symtab", ".debug_info", ".debug_line"}
+    assert (env.site / "brisel_qx_api-stubs" / "__init__.pyi").is_file()
+
+
+def test_pip_wheel_packs_the_same_build_as_a_cp310_abi3_wheel(env):
+    built = env.source / "build-wheel" / "python" / "brisel_qx_api.abi3.so"
+    before = built.stat().st_mtime_ns
+    wheels = env.root / "wheels"
+    run([env.python, "-m", "pip", "wheel", "--no-deps", "-w", wheels, "."], cwd=env.source, env=env.environment)
+    assert built.stat().st_mtime_ns == before, "pip wheel compiled the module again"
+
+    version = in_venv(env, "import brisel_qx_api as qx; print(qx.get_api_version_string())").strip()
+    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+    name = f"brisel_qx_api-{version}-cp310-abi3-{platform}.whl"
+    assert [p.name for p in wheels.iterdir()] == [name]
+
+    dist_info = f"brisel_qx_api-{version}.dist-info"
+    with zipfile.ZipFile(wheels / name) as wheel:
+        files = {info.filename: wheel.read(info) for info in wheel.infolist()}
+    assert set(files) == {"brisel_qx_api.abi3.so", "brisel_qx_api-stubs/__init__.pyi",
+                          f"{dist_info}/METADATA", f"{dist_info}/WHEEL", f"{dist_info}/RECORD"}
+    wheel_fields = files[f"{dist_info}/WHEEL"].decode().splitlines()
+    assert "Root-Is-Purelib: false" in wheel_fields
+    assert f"Tag: cp310-abi3-{platform}" in wheel_fields
+    metadata = files[f"{dist_info}/METADATA"].decode().split("\n\n")[0].splitlines()
+    assert {"Name: brisel_qx_api", f"Version: {version}", "Requires-Python: >=3.10"} <= set(metadata)
+
+    record = list(csv.reader(io.StringIO(files[f"{dist_info}/RECORD"].decode())))
+    assert sorted(row[0] for row in record) == sorted(files)
+    for path, digest, size in record:
+        if path == f"{dist_info}/RECORD":
+            assert (digest, size) == ("", "")
+            continue
+        expected = base64.urlsafe_b64encode(hashlib.sha256(files[path]).digest()).rstrip(b"=").decode()
+        assert (digest, size) == (f"sha256={expected}", str(len(files[path]))), path
+
+
+def test_sdist_holds_the_sources_without_build_output(env):
+    out = run([env.python, "-c", "import sys, qx_build_backend; print(qx_build_backend.build_sdist(sys.argv[1]))",
+               env.root], cwd=env.source, env={**env.environment, "PYTHONPATH": str(env.source / "build_backend")})
+    name = out.strip()
+    assert re.fullmatch(r"brisel_qx_api-\d+\.\d+\.\d+\.tar\.gz", name)
+    base = name[: -len(".tar.gz")]
+    with tarfile.open(env.root / name) as sdist:
+        members = {m.name[len(base) + 1:] for m in sdist.getmembers()}
+    assert {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "build_backend/qx_build_backend.py",
+            "brisel_qx_api/brisel_qx_api-stubs/__init__.pyi", "brisel_qx_api/src/lib.cpp"} <= members
+    assert not [m for m in members if m.startswith("build-wheel/")]
+
+
+def test_uninstall_leaves_nothing_importable(env):
+    run([env.python, "-m", "pip", "uninstall", "-y", "brisel_qx_api"], env=env.environment)
+    result = subprocess.run([env.python, "-c", "import brisel_qx_api"], cwd=env.root, env=env.environment,
+                            capture_output=True, text=True, timeout=STEP_TIMEOUT)
+    assert result.returncode != 0 and "ModuleNotFoundError" in result.stderr
+    assert sorted(p.name for p in env.site.iterdir() if p.name.startswith("brisel_qx_api")) == []

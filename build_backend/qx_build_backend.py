@@ -1,0 +1,169 @@
+"""PEP 517 build backend: the project's CMake build, packed as a wheel.
+
+Only the hooks pip calls are here; pip reads the metadata from the built
+wheel. The wheel holds the extension module (Release, stripped) and its type
+stub package, exactly as `cmake --install` lays them out.
+"""
+
+import base64
+import csv
+import hashlib
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import sysconfig
+import tarfile
+import tempfile
+import zipfile
+from pathlib import Path
+
+try:
+    import tomllib
+except ImportError:  # Python 3.10: the wheel runs there, but is built with 3.11+
+    tomllib = None
+
+# Hooks run in the root of the source tree.
+ROOT = Path.cwd()
+# Kept between builds, so that `pip wheel .` after `pip install .` rebuilds nothing.
+BUILD_DIR = ROOT / "build-wheel"
+# The module is built against the stable ABI of CPython 3.10 (Py_LIMITED_API).
+PYTHON_TAG = "cp310"
+ABI_TAG = "abi3"
+
+
+def get_requires_for_build_wheel(config_settings=None):
+    return []
+
+
+def get_requires_for_build_sdist(config_settings=None):
+    return []
+
+
+def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
+    project = _project()
+    with tempfile.TemporaryDirectory() as staging:
+        _cmake_install(Path(staging))
+        return _write_wheel(Path(wheel_directory), Path(staging), project)
+
+
+def build_sdist(sdist_directory, config_settings=None):
+    project = _project()
+    base = f"{project['name']}-{project['version']}"
+    path = Path(sdist_directory) / f"{base}.tar.gz"
+    with tarfile.open(path, "w:gz", format=tarfile.PAX_FORMAT) as sdist:
+        for relative in _source_files():
+            sdist.add(ROOT / relative, arcname=f"{base}/{relative}", recursive=False)
+        _add_bytes(sdist, f"{base}/PKG-INFO", _metadata(project))
+    return path.name
+
+
+# ---- metadata ---------------------------------------------------------------
+
+
+def _project():
+    if tomllib is None:
+        raise RuntimeError("building brisel_qx_api from source needs Python 3.11 or newer (tomllib)")
+    with open(ROOT / "pyproject.toml", "rb") as file:
+        project = dict(tomllib.load(file)["project"])
+    project["version"] = _version()
+    return project
+
+
+def _version():
+    """The version given to project() in CMakeLists.txt, which the module reports too."""
+    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+    match = re.search(r"^project\(\s*\S+\s+VERSION\s+([0-9][0-9.]*)", text, re.MULTILINE)
+    if not match:
+        raise RuntimeError("CMakeLists.txt: no project(... VERSION x.y.z)")
+    return match.group(1)
+
+
+def _metadata(project):
+    lines = [
+        "Metadata-Version: 2.1",
+        f"Name: {project['name']}",
+        f"Version: {project['version']}",
+        f"Summary: {project['description']}",
+        f"Requires-Python: {project['requires-python']}",
+    ]
+    body = ""
+    if "readme" in project:
+        lines.append("Description-Content-Type: text/markdown")
+        body = (ROOT / project["readme"]).read_text(encoding="utf-8")
+    return ("\n".join(lines) + "\n\n" + body).encode("utf-8")
+
+
+# ---- wheel ------------------------------------------------------------------
+
+
+def _cmake_install(staging):
+    cache = BUILD_DIR / "CMakeCache.txt"
+    if cache.exists() and f"CMAKE_HOME_DIRECTORY:INTERNAL={ROOT}\n" not in cache.read_text(encoding="utf-8"):
+        shutil.rmtree(BUILD_DIR)  # made for a tree at another place
+    _run("cmake", "-S", ROOT, "-B", BUILD_DIR, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
+         f"-DQX_PYTHON={sys.executable}", "-DQX_PYTHON_INSTALL_DIR=.")
+    # CMAKE_BUILD_PARALLEL_LEVEL, when set, chooses the number of jobs.
+    jobs = [] if "CMAKE_BUILD_PARALLEL_LEVEL" in os.environ else ["--parallel", str(os.cpu_count() or 1)]
+    _run("cmake", "--build", BUILD_DIR, "--target", "brisel_qx_api", *jobs)
+    _run("cmake", "--install", BUILD_DIR, "--prefix", staging, "--strip")
+
+
+def _run(*command):
+    # Progress goes to stderr: pip shows it with -v, and in full on a failure.
+    subprocess.run([str(part) for part in command], check=True, stdout=sys.stderr)
+
+
+def _write_wheel(wheel_directory, staging, project):
+    name, version = project["name"], project["version"]
+    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+    tag = f"{PYTHON_TAG}-{ABI_TAG}-{platform}"
+    dist_info = f"{name}-{version}.dist-info"
+    wheel_text = f"Wheel-Version: 1.0\nGenerator: qx_build_backend\nRoot-Is-Purelib: false\nTag: {tag}\n"
+    path = wheel_directory / f"{name}-{version}-{tag}.whl"
+    record = io.StringIO()
+    rows = csv.writer(record, lineterminator="\n")
+    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as wheel:
+        for file in sorted(p for p in staging.rglob("*") if p.is_file()):
+            arcname = file.relative_to(staging).as_posix()
+            data = file.read_bytes()
+            wheel.writestr(zipfile.ZipInfo.from_file(file, arcname), data)
+            rows.writerow(_record_row(arcname, data))
+        for arcname, data in ((f"{dist_info}/METADATA", _metadata(project)),
+                              (f"{dist_info}/WHEEL", wheel_text.encode("utf-8"))):
+            wheel.writestr(arcname, data)
+            rows.writerow(_record_row(arcname, data))
+        rows.writerow((f"{dist_info}/RECORD", "", ""))
+        wheel.writestr(f"{dist_info}/RECORD", record.getvalue())
+    return path.name
+
+
+def _record_row(arcname, data):
+    digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode("ascii")
+    return (arcname, f"sha256={digest}", len(data))
+
+
+# ---- sdist ------------------------------------------------------------------
+
+
+def _source_files():
+    """What git tracks (or would), else everything but build output."""
+    if (ROOT / ".git").exists() and shutil.which("git"):
+        listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+                                cwd=ROOT, check=True, capture_output=True).stdout
+        return sorted(p for p in listed.decode("utf-8").split("\0") if p and (ROOT / p).is_file())
+    files = []
+    for directory, subdirectories, names in os.walk(ROOT):
+        subdirectories[:] = [d for d in subdirectories
+                             if d not in ("build", "__pycache__") and not d.startswith("build-")]
+        files += [os.path.relpath(os.path.join(directory, n), ROOT) for n in names if not n.endswith(".pyc")]
+    return sorted(f for f in files if f != "PKG-INFO")  # written anew
+
+
+def _add_bytes(archive, arcname, data):
+    info = tarfile.TarInfo(arcname)
+    info.size = len(data)
+    info.mode = 0o644
+    archive.addfile(info, io.BytesIO(data))
