@@ -2,42 +2,22 @@
 # file against the built module (mypy.stubtest), so the two cannot drift apart.
 import datetime
 from collections.abc import Sequence
-from typing import ClassVar, final
+from typing import ClassVar, Final, final
 
 from typing_extensions import Self
 
 __all__ = [
-    "OperationFailed",
-    "OperationNotPermitted",
-    "OperationNotSupportedByDevice",
-    "OperationNotSupportedByInterface",
-    "ApiNotAvailableInProtocolVersion",
-    "Client",
-    "Device",
-    "FirmwareUpdateCallbacks",
-    "FirmwareUpdateResult",
-    "Interface",
-    "InterfaceType",
-    "EthLinkState",
-    "EthRole",
-    "EthLinkSpeed",
-    "EthAnegMode",
-    "InterfaceStatus",
-    "EthInterfaceStatus",
-    "EthInterfaceConfig",
-    "Tc10Command",
-    "Tc10State",
-    "DcqReading",
-    "CableTestHarnessStatus",
-    "CableTestResult",
-    "PgPayloadSize",
-    "PgPayloadType",
-    "PgPacketValidity",
-    "PacketGeneratorConfig",
-    "get_api_version",
-    "get_api_version_string",
-    "format_ean",
-    "create_client",
+    # exceptions
+    "OperationFailed", "OperationNotPermitted", "OperationNotSupportedByDevice",
+    "OperationNotSupportedByInterface", "ApiNotAvailableInProtocolVersion",
+    # classes
+    "Client", "Device", "FirmwareUpdateCallbacks", "FirmwareUpdateResult", "Interface",
+    "InterfaceType", "EthLinkState", "EthRole", "EthLinkSpeed", "EthAnegMode",
+    "InterfaceStatus", "EthInterfaceStatus", "EthInterfaceConfig", "Tc10Command", "Tc10State",
+    "DcqReading", "CableTestHarnessStatus", "CableTestResult",
+    "PgPayloadSize", "PgPayloadType", "PgPacketValidity", "PacketGeneratorConfig",
+    # functions
+    "get_api_version", "get_api_version_string", "format_ean", "create_client",
 ]
 
 # ---- exceptions ------------------------------------------------------------
@@ -141,51 +121,35 @@ class PgPacketValidity:
 
 @final
 class EthInterfaceStatus:
-    @property
-    def link_state(self) -> EthLinkState: ...
-    @property
-    def role(self) -> EthRole: ...
-    @property
-    def speed(self) -> EthLinkSpeed: ...
+    link_state: Final[EthLinkState]
+    role: Final[EthRole]
+    speed: Final[EthLinkSpeed]
 
 @final
 class InterfaceStatus:
-    @property
-    def interface_type(self) -> InterfaceType: ...
-    @property
-    def eth_interface_status(self) -> EthInterfaceStatus: ...
+    interface_type: Final[InterfaceType]
+    eth_interface_status: Final[EthInterfaceStatus]
 
 @final
 class EthInterfaceConfig:
     def __new__(cls, speed: Sequence[EthLinkSpeed], role: Sequence[EthRole], aneg_mode: EthAnegMode) -> Self: ...
-    @property
-    def speed(self) -> list[EthLinkSpeed]: ...
-    @property
-    def role(self) -> list[EthRole]: ...
-    @property
-    def aneg_mode(self) -> EthAnegMode: ...
+    speed: Final[list[EthLinkSpeed]]
+    role: Final[list[EthRole]]
+    aneg_mode: Final[EthAnegMode]
 
 @final
 class DcqReading:
-    @property
-    def sqi(self) -> int: ...
-    @property
-    def sqi_worst(self) -> int: ...
-    @property
-    def mse(self) -> int: ...
-    @property
-    def mse_worst(self) -> int: ...
-    @property
-    def peak_mse(self) -> int: ...
-    @property
-    def peak_mse_worst(self) -> int: ...
+    sqi: Final[int]
+    sqi_worst: Final[int]
+    mse: Final[int]
+    mse_worst: Final[int]
+    peak_mse: Final[int]
+    peak_mse_worst: Final[int]
 
 @final
 class CableTestResult:
-    @property
-    def harness_status(self) -> CableTestHarnessStatus: ...
-    @property
-    def distance_to_fault(self) -> int: ...
+    harness_status: Final[CableTestHarnessStatus]
+    distance_to_fault: Final[int]
 
 @final
 class PacketGeneratorConfig:
@@ -197,16 +161,11 @@ class PacketGeneratorConfig:
         validity: PgPacketValidity,
         burst_size: int,
     ) -> Self: ...
-    @property
-    def enabled(self) -> bool: ...
-    @property
-    def payload_size(self) -> PgPayloadSize: ...
-    @property
-    def payload_type(self) -> PgPayloadType: ...
-    @property
-    def validity(self) -> PgPacketValidity: ...
-    @property
-    def burst_size(self) -> int: ...
+    enabled: Final[bool]
+    payload_size: Final[PgPayloadSize]
+    payload_type: Final[PgPayloadType]
+    validity: Final[PgPacketValidity]
+    burst_size: Final[int]
 
 # ---- devices ---------------------------------------------------------------
 
