@@ -134,7 +134,7 @@ class ProgressBar(qx.FirmwareUpdateCallbacks):
         done, total = total_transferred_bytes, self.total
         # Rounded down, so that 100 % means the last byte is acknowledged.
         permille = done * 1000 // total if total else 1000
-        counts = f"{permille // 10:3d}.{permille % 10} %  {done}/{total}"
+        counts = f"{permille // 10:3d}.{permille % 10} %  {done:{len(str(total))}d}/{total}"
         # One column to spare: a line as wide as the terminal would wrap.
         columns = shutil.get_terminal_size().columns - 1
         width = columns - len(counts) - 3
