@@ -4,6 +4,7 @@
 #include <new>
 
 #include "qx_sdk_protocol/codec/field_widths.h"
+#include "qx_sdk_protocol/codec/name_case.h"
 
 namespace {
 
@@ -51,14 +52,8 @@ qx_protocol_status_t read_le(qx_packet_t* packet, uint64_t* value, size_t width)
 
 }  // namespace
 
-// Made from the status list, so a value listed twice is a duplicate case and
-// does not compile.
 const char* qx_protocol_status_name(uint32_t status) {
-#define QX_PROTOCOL_STATUS_NAME_CASE(value, name) \
-    case value:                                   \
-        return #name;
-    switch (status) { QX_PROTOCOL_STATUS_MAP(QX_PROTOCOL_STATUS_NAME_CASE) }
-#undef QX_PROTOCOL_STATUS_NAME_CASE
+    switch (status) { QX_PROTOCOL_STATUS_MAP(QX_NAME_CASE) }
     return "QX_PROTOCOL_STATUS_RESERVED";
 }
 

@@ -2,19 +2,16 @@
 
 #include <iterator>
 
+#include "qx_sdk_protocol/codec/name_case.h"
+
 namespace {
 
 constexpr bool in_range(uint8_t byte, uint8_t low, uint8_t high) { return byte >= low && byte <= high; }
 
 }  // namespace
 
-// Both made from the status list, so a value listed twice does not compile.
 const char* qx_service_status_name(qx_service_status_t status) {
-#define QX_SERVICE_STATUS_NAME_CASE(value, name, codec_status) \
-    case value:                                                \
-        return #name;
-    switch (status) { QX_SERVICE_STATUS_MAP(QX_SERVICE_STATUS_NAME_CASE) }
-#undef QX_SERVICE_STATUS_NAME_CASE
+    switch (status) { QX_SERVICE_STATUS_MAP(QX_NAME_CASE) }
     return nullptr;
 }
 
@@ -29,11 +26,7 @@ qx_protocol_status_t from_service_status(qx_service_status_t status) {
 }
 
 const char* qx_interface_type_name(qx_interface_type_t type) {
-#define QX_INTERFACE_TYPE_NAME_CASE(value, name) \
-    case value:                                  \
-        return #name;
-    switch (type) { QX_INTERFACE_TYPE_MAP(QX_INTERFACE_TYPE_NAME_CASE) }
-#undef QX_INTERFACE_TYPE_NAME_CASE
+    switch (type) { QX_INTERFACE_TYPE_MAP(QX_NAME_CASE) }
     return nullptr;
 }
 
