@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "brisel_qx_api/src/class_spec.hpp"
+#include "brisel_qx_api/src/class_type.hpp"
 #include "brisel_qx_api/src/device_class.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/time_conversions.hpp"
@@ -34,7 +34,7 @@ PyMethodDef client_methods[] = {
     {},
 };
 
-ClassSpec client_class{
+ClassDefinition client_class{
     .qualified_name = "brisel_qx_api.Client",
     .doc = "A client, used for scanning for devices.",
     .methods = client_methods,

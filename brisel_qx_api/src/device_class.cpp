@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "brisel_qx_api/src/class_spec.hpp"
+#include "brisel_qx_api/src/class_type.hpp"
 #include "brisel_qx_api/src/firmware_callbacks.hpp"
 #include "brisel_qx_api/src/interface_class.hpp"
 #include "brisel_qx_api/src/method.hpp"
@@ -74,7 +74,7 @@ PyMethodDef device_methods[] = {
     {},
 };
 
-ClassSpec device_class{
+ClassDefinition device_class{
     .qualified_name = "brisel_qx_api.Device",
     .doc = "Device class, used for all device operations",
     .methods = device_methods,

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "brisel_qx_api/src/class_spec.hpp"
+#include "brisel_qx_api/src/class_type.hpp"
 #include "brisel_qx_api/src/enums.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/python_errors.hpp"
@@ -82,7 +82,7 @@ constexpr const char* callbacks_doc =
     "            '/some/path/to/firmware.img', callbacks\n"
     "        )";
 
-ClassSpec callbacks_class{
+ClassDefinition callbacks_class{
     .qualified_name = "brisel_qx_api.FirmwareUpdateCallbacks",
     .doc = callbacks_doc,
     .methods = callbacks_methods,

@@ -1,6 +1,6 @@
 #include "brisel_qx_api/src/interface_class.hpp"
 
-#include "brisel_qx_api/src/class_spec.hpp"
+#include "brisel_qx_api/src/class_type.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/value_classes.hpp"
 
@@ -55,7 +55,7 @@ PyMethodDef interface_methods[] = {
 };
 
 // No docstring: the class's __doc__ stays None.
-ClassSpec interface_class{
+ClassDefinition interface_class{
     .qualified_name = "brisel_qx_api.Interface",
     .methods = interface_methods,
 };

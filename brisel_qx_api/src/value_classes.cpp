@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "brisel_qx_api/src/class_spec.hpp"
+#include "brisel_qx_api/src/class_type.hpp"
 #include "brisel_qx_api/src/gil.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/python_errors.hpp"
@@ -71,7 +71,7 @@ PacketGeneratorSettings make_packet_generator_config(bool enabled, types::PgPayl
     return {enabled, payload_size, payload_type, validity, burst_size};
 }
 
-ClassSpec interface_status_class{
+ClassDefinition interface_status_class{
     .qualified_name = "brisel_qx_api.InterfaceStatus",
     .doc = "Interface status is used to hold the response when querying the\n"
            "current status of an interface\n"
@@ -83,7 +83,7 @@ ClassSpec interface_status_class{
     .attributes = interface_status_attributes,
 };
 
-ClassSpec eth_interface_status_class{
+ClassDefinition eth_interface_status_class{
     .qualified_name = "brisel_qx_api.EthInterfaceStatus",
     .doc = " Hold the ethernet-specific interface status\n"
            "\n"
@@ -94,7 +94,7 @@ ClassSpec eth_interface_status_class{
     .attributes = eth_interface_status_attributes,
 };
 
-ClassSpec eth_interface_config_class{
+ClassDefinition eth_interface_config_class{
     .qualified_name = "brisel_qx_api.EthInterfaceConfig",
     .doc = "EthInterfaceConfig(speed, role, aneg_mode)\n--\n\n"
            "The ethernet interface config. Used for setting/getting the\n"
@@ -107,7 +107,7 @@ ClassSpec eth_interface_config_class{
     .construct = constructor<make_eth_interface_config, "speed", "role", "aneg_mode">(),
 };
 
-ClassSpec packet_generator_config_class{
+ClassDefinition packet_generator_config_class{
     .qualified_name = "brisel_qx_api.PacketGeneratorConfig",
     .doc = "PacketGeneratorConfig(enabled, payload_size, payload_type, validity, burst_size)\n--\n\n"
            "A Packet Generator Config\n"
@@ -123,7 +123,7 @@ ClassSpec packet_generator_config_class{
                              "burst_size">(),
 };
 
-ClassSpec dcq_reading_class{
+ClassDefinition dcq_reading_class{
     .qualified_name = "brisel_qx_api.DcqReading",
     .doc = "A Dynamic Channel Quality result\n"
            "\n"
@@ -137,7 +137,7 @@ ClassSpec dcq_reading_class{
     .attributes = dcq_reading_attributes,
 };
 
-ClassSpec cable_test_result_class{
+ClassDefinition cable_test_result_class{
     .qualified_name = "brisel_qx_api.CableTestResult",
     .doc = "A Cable Test Result\n"
            "\n"

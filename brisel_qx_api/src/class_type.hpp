@@ -10,7 +10,7 @@
 namespace brisel_qx_api {
 
 // The class goes without whatever is left null.
-struct ClassSpec {
+struct ClassDefinition {
     const char* qualified_name;  // "brisel_qx_api.<Class>"
     const char* doc = nullptr;   // null: __doc__ is None
     PyMethodDef* methods = nullptr;
@@ -23,8 +23,8 @@ struct ClassSpec {
 // The class (borrowed) whose objects hold a T; null with a Python error set
 // if it cannot be made.
 template <class T>
-PyTypeObject* class_type(ClassSpec& spec) {
-    return as_type(spec.type.get([&] {
+PyTypeObject* class_type(ClassDefinition& definition) {
+    return as_type(definition.type.get([&] {
         std::array<PyType_Slot, 6> slots{};  // the unused rest ends the list
         size_t used = 0;
         auto add = [&](int slot, void* value) {
@@ -32,16 +32,16 @@ PyTypeObject* class_type(ClassSpec& spec) {
                 slots[used++] = {slot, value};
             }
         };
-        add(Py_tp_doc, const_cast<char*>(spec.doc));
-        add(Py_tp_methods, spec.methods);
-        add(Py_tp_getset, spec.attributes);
-        add(Py_tp_new, spec.construct);
+        add(Py_tp_doc, const_cast<char*>(definition.doc));
+        add(Py_tp_methods, definition.methods);
+        add(Py_tp_getset, definition.attributes);
+        add(Py_tp_new, definition.construct);
         add(Py_tp_dealloc, reinterpret_cast<void*>(&destroy_instance<T>));
-        unsigned int flags = spec.construct != nullptr ? Py_TPFLAGS_DEFAULT : not_constructible_flags;
-        if (spec.subclassable) {
+        unsigned int flags = definition.construct != nullptr ? Py_TPFLAGS_DEFAULT : not_constructible_flags;
+        if (definition.subclassable) {
             flags |= Py_TPFLAGS_BASETYPE;
         }
-        PyType_Spec type_spec{spec.qualified_name, sizeof(Instance<T>), 0, flags, slots.data()};
+        PyType_Spec type_spec{definition.qualified_name, sizeof(Instance<T>), 0, flags, slots.data()};
         return PyRef::steal(PyType_FromSpec(&type_spec));
     }));
 }
