@@ -272,6 +272,19 @@ TEST(FakeDeviceFaults, SplitReplyArrivesInPieces) {
     EXPECT_EQ(first, name_reply);
 }
 
+TEST(FakeDeviceFaults, ReplyTwiceSendsTheCopyAfterTheGapAndCarriesTheRequestOutOnce) {
+    FakeDevice device;
+    device.inject(5, Fault::reply_twice(300ms));
+    Client client(device);
+    const Bytes set_reply = frame(6, ByteWriter().u16(0));
+    EXPECT_EQ(client.ask(frame(5, ByteWriter().text("once"))), set_reply);
+    EXPECT_FALSE(client.readable_within(100ms));
+    EXPECT_EQ(client.read_frame(), set_reply);
+    EXPECT_EQ(device.state().nickname, "once");
+    EXPECT_EQ(device.request_count(), 1u);
+    EXPECT_EQ(client.ask(get_name), name_reply);
+}
+
 TEST(FakeDeviceFaults, CloseDropsTheConnectionAfterAnOptionalReplyPrefix) {
     FakeDevice device;
     device.inject(3, Fault::close());
@@ -408,6 +421,8 @@ TEST(ControlCommands, SetGetAndFaults) {
         {"fault 3 1 error 4", "OK\n"},
         {"fault next 2 split 3 1", "OK\n"},
         {"fault 3 always oversize 9000", "OK\n"},
+        {"fault 3 1 twice 10", "OK\n"},
+        {"fault 3 1 twice", "ERR bad arguments for fault twice\n"},
         {"fault 3 0 noreply", "ERR bad fault count 0\n"},
         {"fault 3 1 explode", "ERR unknown fault kind explode\n"},
         {"fault 3 1 raw abc", "ERR bad arguments for fault raw\n"},

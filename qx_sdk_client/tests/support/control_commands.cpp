@@ -42,6 +42,8 @@ std::optional<Fault> parse_fault(std::string_view kind, std::string_view rest, s
     } else if (kind == "close") {
         if (first.empty()) return Fault::close();
         if (const auto prefix = number<size_t>(first)) return Fault::close(*prefix);
+    } else if (kind == "twice") {
+        if (const auto gap = number<uint32_t>(first)) return Fault::reply_twice(std::chrono::milliseconds(*gap));
     } else if (kind == "noreply") {
         return Fault::no_reply();
     } else if (kind == "oversize") {

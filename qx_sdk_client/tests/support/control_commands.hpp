@@ -8,6 +8,7 @@
 //   fault <command|next> <times|always> <kind> [arguments]
 //       kinds: error <status> | raw <hex> | delay <ms> | close [reply bytes]
 //              | noreply | oversize <length> | split [piece bytes] [gap ms]
+//              | twice <gap ms>
 //   clear_faults
 //   requests                       -> OK <n>, then n lines, each one frame in hex
 //   clear                          forget the recorded requests

@@ -231,6 +231,12 @@ void FakeDevice::serve(int fd) {
                     keep_open = send_all(fd, stop_read_fd_, reply);
                     break;
                 }
+                case Fault::Kind::ReplyTwice: {
+                    const Bytes reply = answer();
+                    keep_open = send_all(fd, stop_read_fd_, reply) && pause(stop_read_fd_, fault->delay) &&
+                                send_all(fd, stop_read_fd_, reply);
+                    break;
+                }
                 case Fault::Kind::SplitReply: {
                     const Bytes reply = fault->bytes.empty() ? answer() : fault->bytes;
                     for (size_t at = 0; keep_open && at < reply.size(); at += fault->piece_size) {

@@ -11,8 +11,8 @@
 namespace qx_test {
 
 // A request is still carried out (a set request changes the state) only
-// where the normal reply, or part of it, is sent: Delay, SplitReply, and
-// Close with a reply prefix.
+// where the normal reply, or part of it, is sent: Delay, SplitReply,
+// ReplyTwice, and Close with a reply prefix.
 struct Fault {
     enum class Kind : uint8_t {
         ErrorPacket,     // an error packet with `status` instead of the reply
@@ -22,6 +22,7 @@ struct Fault {
         NoReply,         // nothing; the connection stays open for the next request
         OversizeHeader,  // a reply header announcing `announced_length`, then that many bytes
         SplitReply,      // the normal reply, or `bytes` if any, in pieces of `piece_size` bytes, `delay` apart
+        ReplyTwice,      // the normal reply, then the same bytes again `delay` later
     };
 
     static Fault error_packet(uint16_t status) { return with(Kind::ErrorPacket, [&](Fault& f) { f.status = status; }); }
@@ -41,6 +42,10 @@ struct Fault {
             f.piece_size = piece_size == 0 ? 1 : piece_size;
             f.delay = gap;
         });
+    }
+    // The request carried out once, its reply sent twice.
+    static Fault reply_twice(std::chrono::milliseconds gap) {
+        return with(Kind::ReplyTwice, [&](Fault& f) { f.delay = gap; });
     }
     // `bytes` instead of the reply, in pieces as split_reply sends them.
     static Fault split_raw(Bytes bytes, size_t piece_size, std::chrono::milliseconds gap) {
