@@ -21,14 +21,6 @@ struct DeviceConnection {
     net::TcpStream stream;                              // timeouts set once, at device creation
     uint32_t protocol_version = 0;                      // 0 until the device has reported its own
     std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};   // request frame at the front, then the reply frame
-    // True while the last exchange read its whole reply and unpacked it:
-    // then nothing stale can wait on the stream, and the next exchange need
-    // not drain it. False at first and after any failure.
-    bool stream_in_step = false;
-    // Set for good once a read failed: the reply it gave up on may still
-    // come, at any time, and an exchange that takes it for its own ends
-    // cleanly all the same. From then on every exchange drains first.
-    bool reply_may_be_late = false;
 };
 
 // Called when a lock is held by another thread, instead of blocking at once:

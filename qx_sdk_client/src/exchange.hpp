@@ -27,12 +27,11 @@ namespace qx_sdk_client::device {
 template <class Unpack>
 using UnpackedValue = typename std::invoke_result_t<Unpack&, uint32_t, std::span<const uint8_t>>::value_type;
 
-// Unless the stream is known to be in step, drops stale bytes still waiting
-// on it (a reply that arrived after its exchange gave up); then writes
-// `frame` whole. Any failure is TcpStreamWriteError "Failed to send
-// <qualified_name> request".
+// Drops whatever already waits on the stream, then writes `frame` whole.
+// Any failure is TcpStreamWriteError "Failed to send <qualified_name>
+// request".
 [[nodiscard]] error::Result<void> send_frame(DeviceConnection& locked, std::span<const uint8_t> frame,
-                               std::string_view qualified_name, bool stream_in_step);
+                               std::string_view qualified_name);
 
 namespace detail {
 
@@ -70,19 +69,13 @@ template <class Pack, class Unpack>
     if (!frame) {
         return std::unexpected(error::protocol_to_client_error(std::move(frame).error()));
     }
-    // Cleared until this exchange has read and unpacked its whole reply.
-    const bool in_step = std::exchange(locked.stream_in_step, false);
-    if (error::Result<void> sent = send_frame(locked, *frame, qualified_name, in_step); !sent) {
+    if (error::Result<void> sent = send_frame(locked, *frame, qualified_name); !sent) {
         return std::unexpected(std::move(sent).error());
     }
-    bool overrun = false;
-    if (error::Result<void> received = util::read_packet(locked.stream, locked.buffer, overrun); !received) {
-        locked.reply_may_be_late = true;
+    if (error::Result<void> received = util::read_packet(locked.stream, locked.buffer); !received) {
         return std::unexpected(std::move(received).error());
     }
-    auto value = detail::to_client_result(std::invoke(unpack, version, std::span<const uint8_t>(locked.buffer)));
-    locked.stream_in_step = value.has_value() && !overrun && !locked.reply_may_be_late;
-    return value;
+    return detail::to_client_result(std::invoke(unpack, version, std::span<const uint8_t>(locked.buffer)));
 }
 
 // Takes the lock (see lock_connection) and runs one exchange.

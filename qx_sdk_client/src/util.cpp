@@ -50,8 +50,7 @@ std::string format_ean(uint64_t ean) {
     return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
-error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer, bool& read_past_frame) {
-    read_past_frame = false;
+error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer) {
     if (buffer.size() < header_size) {
         return std::unexpected(header_error());
     }
@@ -77,7 +76,6 @@ error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffe
         !stream.read_exact(payload.subspan(payload_have, length - payload_have), deadline)) {
         return std::unexpected(payload_error());
     }
-    read_past_frame = payload_have > length;
     return {};
 }
 

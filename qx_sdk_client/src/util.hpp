@@ -17,13 +17,12 @@ std::string format_ean(uint64_t ean);
 // front of `buffer`, within the stream's read timeout counted from the call.
 // The first receive takes whatever is already waiting, so a reply that has
 // fully arrived costs one system call. With one request in flight, bytes
-// received beyond the frame can only be left over or unasked for: they are
-// dropped and `read_past_frame` is set, so that the caller drains the stream
-// before its next request. Failures are TcpStreamReadError: "Failed to read
-// packet header", "Failed to read remaining payload", or, for a payload
-// longer than the buffer leaves after the header, a text giving both sizes;
-// that payload is read and dropped, within the same time, so the stream
-// stays in step with the device.
-[[nodiscard]] error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer, bool& read_past_frame);
+// received beyond the frame can only be left over or unasked for, and are
+// dropped. Failures are TcpStreamReadError: "Failed to read packet header",
+// "Failed to read remaining payload", or, for a payload longer than the
+// buffer leaves after the header, a text giving both sizes; that payload is
+// read and dropped, within the same time, so the stream stays in step with
+// the device.
+[[nodiscard]] error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffer);
 
 }  // namespace qx_sdk_client::util

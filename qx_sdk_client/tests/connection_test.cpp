@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -39,13 +38,6 @@ constexpr std::string_view payload_failure = "Failed to read remaining payload";
 Error read_error(std::string_view text) { return Error(Kind::TcpStreamReadError, std::string(text)); }
 
 // --- the exchange on a device connection ------------------------------------
-
-// With the stream's waiting bytes visible: a late reply has fully arrived.
-bool wait_until_readable(const Device& device, std::chrono::milliseconds limit) {
-    auto guard = lock_connection(device.connection());
-    pollfd watch{guard.value()->stream.fd(), POLLIN, 0};
-    return ::poll(&watch, 1, static_cast<int>(limit.count())) == 1;
-}
 
 TEST(Exchange, ALateReplyIsNotTakenForTheNextOne) {
     Bench bench;

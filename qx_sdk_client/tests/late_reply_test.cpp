@@ -1,15 +1,13 @@
 // A reply that comes after its exchange gave up, on a device that takes a
 // moment over every reply: the next request of the same kind takes the late
 // reply for its own (the stream has no way to tell them apart), and its own
-// reply follows. From then on no exchange may trust the stream to be in step:
-// the reply that followed must be dropped, not taken by the next request.
+// reply follows. That one has arrived before the next request goes out, so
+// it must be dropped, not taken for the next request's reply.
 #include <chrono>
 #include <string>
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
-#include "qx_sdk_client/src/device_connection.hpp"
 #include "qx_sdk_client/tests/sdk_test_bench.hpp"
 #include "qx_sdk_client/tests/support/fake_device.hpp"
 
@@ -22,13 +20,6 @@ using qx_test::Fault;
 constexpr auto timeout = 500ms;
 constexpr auto late = 750ms;
 constexpr auto device_latency = 100ms;
-
-// True once bytes wait on the device's stream (the reply that followed).
-bool wait_until_readable(const Device& device, std::chrono::milliseconds limit) {
-    auto guard = lock_connection(device.connection());
-    pollfd watch{guard.value()->stream.fd(), POLLIN, 0};
-    return ::poll(&watch, 1, static_cast<int>(limit.count())) == 1;
-}
 
 struct Case {
     const char* label;

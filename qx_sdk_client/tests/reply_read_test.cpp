@@ -1,6 +1,6 @@
 // Reading one reply frame (read_packet): in as few receives as possible,
-// within one deadline; and the exchange's resynchronisation when a receive
-// took more than its reply.
+// within one deadline; and the exchange's dropping of whatever waits on the
+// stream before its request: nothing that came before can be its reply.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -74,7 +75,6 @@ struct ReadCase {
     Bytes sent;
     bool peer_closes;
     size_t frame_size;                        // bytes of the frame expected at the buffer's front
-    bool read_past_frame;                     // more than the frame was received
     std::optional<std::string_view> failure;  // absent: the frame is read whole
 };
 
@@ -83,15 +83,15 @@ TEST(ReadPacket, ReadsOneFrameOrFailsWithWhereItStopped) {
     const Bytes small = qx_test::frame(4, pattern(5));
     const Bytes full = qx_test::frame(4, pattern(PACKET_BUFFER_SIZE - 4));
     const std::vector<ReadCase> cases = {
-        {"empty payload", qx_test::frame(2), false, 4, false, std::nullopt},
-        {"small payload", small, false, small.size(), false, std::nullopt},
-        {"payload filling the buffer", full, false, full.size(), false, std::nullopt},
-        {"a frame and more", concat(small, qx_test::frame(6, pattern(3))), false, small.size(), true, std::nullopt},
-        {"closed before any byte", {}, true, 0, false, header_failure},
-        {"closed inside the header", {0x04, 0x00}, true, 0, false, header_failure},
-        {"closed inside the payload", concat(header_of_ten, pattern(3)), true, 0, false, payload_failure},
-        {"silent before the header", {}, false, 0, false, header_failure},
-        {"silent inside the payload", concat(header_of_ten, pattern(9)), false, 0, false, payload_failure},
+        {"empty payload", qx_test::frame(2), false, 4, std::nullopt},
+        {"small payload", small, false, small.size(), std::nullopt},
+        {"payload filling the buffer", full, false, full.size(), std::nullopt},
+        {"a frame and more", concat(small, qx_test::frame(6, pattern(3))), false, small.size(), std::nullopt},
+        {"closed before any byte", {}, true, 0, header_failure},
+        {"closed inside the header", {0x04, 0x00}, true, 0, header_failure},
+        {"closed inside the payload", concat(header_of_ten, pattern(3)), true, 0, payload_failure},
+        {"silent before the header", {}, false, 0, header_failure},
+        {"silent inside the payload", concat(header_of_ten, pattern(9)), false, 0, payload_failure},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.label);
@@ -101,13 +101,11 @@ TEST(ReadPacket, ReadsOneFrameOrFailsWithWhereItStopped) {
             pair.close_peer();
         }
         std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
-        bool read_past_frame = !c.read_past_frame;
-        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame);
+        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer);
         if (c.failure) {
             EXPECT_EQ(error_of(read), read_error(*c.failure));
         } else {
             ASSERT_TRUE(succeeded(read));
-            EXPECT_EQ(read_past_frame, c.read_past_frame);
             EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(c.frame_size)),
                       Bytes(c.sent.begin(), c.sent.begin() + static_cast<ptrdiff_t>(c.frame_size)));
         }
@@ -124,10 +122,8 @@ TEST(ReadPacket, AssemblesAFrameArrivingOneByteAtATime) {
         }
     });
     std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
-    bool read_past_frame = true;
-    const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame);
+    const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer);
     ASSERT_TRUE(succeeded(read));
-    EXPECT_FALSE(read_past_frame);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(sent.size())), sent);
 }
 
@@ -143,11 +139,10 @@ TEST(ReadPacket, RefusesAnOversizeFrameAndStaysInStep) {
         // The buffer is a window of a larger array so an overrun would show.
         std::vector<uint8_t> memory(PACKET_BUFFER_SIZE + 64, 0x55);
         const std::span<uint8_t> buffer(memory.data(), PACKET_BUFFER_SIZE);
-        bool read_past_frame = false;
-        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame);
+        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer);
         EXPECT_EQ(error_of(read), read_error(oversize_failure(length)));
         EXPECT_EQ(Bytes(memory.begin() + PACKET_BUFFER_SIZE, memory.end()), Bytes(64, 0x55));
-        ASSERT_TRUE(succeeded(qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame)));
+        ASSERT_TRUE(succeeded(qx_sdk_client::util::read_packet(pair.stream(), buffer)));
         EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(next.size())), next);
     }
 }
@@ -188,9 +183,8 @@ TEST(ReadPacket, EndsWithinTheReadTimeoutWhateverTricklesIn) {
         std::optional<PeriodicSignal> signals;
         if (c.signals) signals.emplace(gap);
         std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};
-        bool read_past_frame = false;
         const auto start = std::chrono::steady_clock::now();
-        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer, read_past_frame);
+        const Result<void> read = qx_sdk_client::util::read_packet(pair.stream(), buffer);
         const auto took = std::chrono::steady_clock::now() - start;
         signals.reset();
         done = true;
@@ -248,6 +242,55 @@ TEST(Exchange, BytesArrivingBehindAReplyAreNotTakenForTheNextOne) {
     const Result<std::string> second = bench.device.get_name();
     ASSERT_TRUE(succeeded(second));
     EXPECT_EQ(*second, "QX Test Device");
+}
+
+// What a call gave, as one comparable text.
+template <class T>
+std::string shown(const Result<T>& result) {
+    if (!result) return result.error().debug_text();
+    if constexpr (std::is_void_v<T>) {
+        return "done";
+    } else {
+        return *result;
+    }
+}
+
+// A device that sends a reply twice, the copy arriving before the next
+// request: nothing that came before a request can answer it, so the next
+// call, of the same kind or another, gets the device's answer to its own.
+TEST(Exchange, ACopyOfAReplyThatArrivedBeforeTheNextRequestIsNotTakenForItsReply) {
+    struct Case {
+        const char* label;
+        uint16_t doubled;  // the command whose reply comes twice
+        std::string (*first)(Bench&);
+        std::string first_gives;
+        void (*change)(qx_test::DeviceState&);
+        std::string (*next)(Bench&);
+        std::string expected;
+    };
+    const auto get_name = [](Bench& b) { return shown(b.device.get_name()); };
+    const auto identify = [](Bench& b) { return shown(b.device.identify()); };
+    const Case cases[] = {
+        {"get_name, then get_name", 3, get_name, "QX Test Device", [](qx_test::DeviceState& s) { s.name = "Renamed"; }, get_name,
+         "Renamed"},
+        {"identify, then identify refused", 7, identify, "done",
+         [](qx_test::DeviceState& s) { s.identify_status = qx_test::device_status::operation_not_permitted; },
+         identify, Error(Kind::RemoteOperationNotPermitted).debug_text()},
+        {"get_name, then an interface's get_nickname", 3, get_name, "QX Test Device",
+         [](qx_test::DeviceState& s) { s.interfaces[0].nickname = "port A"; },
+         [](Bench& b) { return shown(b.interface.get_nickname()); }, "port A"},
+        {"identify, then get_name", 7, identify, "done", [](qx_test::DeviceState&) {}, get_name, "QX Test Device"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Bench bench;
+        bench.fake.inject(c.doubled, Fault::reply_twice(10ms));
+        ASSERT_EQ(c.first(bench), c.first_gives);
+        ASSERT_TRUE(wait_until_readable(bench.device, 2s));
+        bench.fake.update_state(c.change);
+        EXPECT_EQ(c.next(bench), c.expected);
+        EXPECT_EQ(bench.fake.request_count(), 2u);
+    }
 }
 
 // A reply followed by the first bytes of another frame: the rest of that

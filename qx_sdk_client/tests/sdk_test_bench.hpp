@@ -11,8 +11,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include "qx_sdk_client/src/device.hpp"
+#include "qx_sdk_client/src/device_connection.hpp"
 #include "qx_sdk_client/src/error.hpp"
 #include "qx_sdk_client/src/interface.hpp"
 #include "qx_sdk_client/tests/support/fake_device.hpp"
@@ -57,6 +59,15 @@ inline Result<Device> connect_to(const qx_test::FakeDevice& fake,
         return std::unexpected(Error(Kind::NetworkError));
     }
     return Device::create(*address, std::move(*stream), timeout);
+}
+
+// True once bytes wait on the device's stream: a reply the device sent
+// after its exchange was over has fully arrived.
+inline bool wait_until_readable(const Device& device, std::chrono::milliseconds limit) {
+    auto guard = qx_sdk_client::device::lock_connection(device.connection());
+    if (!guard) return false;
+    pollfd watch{guard.value()->stream.fd(), POLLIN, 0};
+    return ::poll(&watch, 1, static_cast<int>(limit.count())) == 1;
 }
 
 // A created device and its first interface; the requests of creation and of
