@@ -1,7 +1,7 @@
 """A fault soak: ordinary calls mixed with faults that fake devices put into
 their replies (closed connections, replies late past the timeout or never,
-error packets, garbage, truncated and oversize frames), from two threads,
-each on fake devices of its own.
+replies sent twice, error packets, garbage, truncated and oversize frames),
+from two threads, each on fake devices of its own.
 
 Every call must give a value or an exception the module documents, each
 fault its own outcome, the connection must come back after every fault that
@@ -32,6 +32,9 @@ import brisel_qx_api as qx
 # Late replies come 1.7 s to 2.6 s after their request (past the client's
 # 1.337 s, inside a firmware update's 5 s); this much later they are surely in.
 LATE_REPLY_MARGIN = 0.5
+# A reply sent twice has its copy 0 to 20 ms behind it; this much later the
+# copy is surely in, before the next request goes out.
+COPY_MARGIN = 0.1
 RATE_LIMIT_PAUSE = 1.2   # a responder answers the same query once a second
 SCAN_ATTEMPTS = 3
 CALLS_PER_STEP = 3       # at most: the faulted call and two more (a close's, a late reply's)
@@ -318,6 +321,13 @@ def impatient_late_reply(kind, rng, retried):
                  settle=(delay + latency) / 1000 + LATE_REPLY_MARGIN, impatient_latency=latency, retried=retried)
 
 
+def repeated_reply(rng, call, command):
+    # The call takes the first; the next call, whatever it is, must not take the copy.
+    gap = rng.randrange(21)
+    return Fault("repeated_reply", f"twice {gap}", frozenset({"value"}), value="reference",
+                 settle=gap / 1000 + COPY_MARGIN)
+
+
 def no_reply(rng, call, command):
     return Fault("no_reply", "noreply", frozenset({"read_header"}))
 
@@ -360,6 +370,8 @@ FAULT_KINDS = [
     FaultKind("zero_filled_frame", 2, zero_filled_frame),
     FaultKind("short_delay", 1, short_delay),
     FaultKind("split_reply", 3, split_reply),
+    # An update sends its next request at once, before the copy is in.
+    FaultKind("repeated_reply", 1, repeated_reply, updates=False),
     FaultKind("closed_connection", 2, closed_connection),
     FaultKind("late_reply", 0.6, late_reply, blocks=True),
     FaultKind("retried_late_reply", 0.6, retried_late_reply, blocks=True, updates=False),
