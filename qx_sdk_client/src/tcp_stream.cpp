@@ -153,8 +153,14 @@ IoResult<std::optional<std::chrono::nanoseconds>> TcpStream::get_timeout(int opt
     if (value.tv_sec == 0 && value.tv_usec == 0) {
         return std::optional<std::chrono::nanoseconds>();
     }
-    return std::optional<std::chrono::nanoseconds>(std::chrono::seconds(value.tv_sec) +
-                                                   std::chrono::microseconds(value.tv_usec));
+    // The largest limit that can be set comes back rounded up past what
+    // nanoseconds hold.
+    constexpr auto most = std::chrono::nanoseconds::max();
+    const auto fraction = std::chrono::nanoseconds(std::chrono::microseconds(value.tv_usec));
+    if (value.tv_sec > std::chrono::duration_cast<std::chrono::seconds>(most - fraction).count()) {
+        return std::optional<std::chrono::nanoseconds>(most);
+    }
+    return std::optional<std::chrono::nanoseconds>(std::chrono::seconds(value.tv_sec) + fraction);
 }
 
 IoResult<void> TcpStream::set_read_timeout(std::optional<std::chrono::nanoseconds> timeout) {

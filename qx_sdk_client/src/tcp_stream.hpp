@@ -85,9 +85,14 @@ public:
     // system may round further up to its clock tick.
     [[nodiscard]] IoResult<void> set_read_timeout(std::optional<std::chrono::nanoseconds> timeout);
     [[nodiscard]] IoResult<void> set_write_timeout(std::optional<std::chrono::nanoseconds> timeout);
-    // As the system reports them; absent when no limit is set.
+    // As the system reports them, rounded to its clock tick; absent when no
+    // limit is set. A figure beyond what nanoseconds hold reads as their maximum.
     [[nodiscard]] IoResult<std::optional<std::chrono::nanoseconds>> read_timeout() const;
     [[nodiscard]] IoResult<std::optional<std::chrono::nanoseconds>> write_timeout() const;
+    // Exactly what this stream last set (absent: none, or not known for a
+    // stream taken over by from_fd). No system call.
+    std::optional<std::chrono::nanoseconds> read_limit() const { return read_limit_; }
+    std::optional<std::chrono::nanoseconds> write_limit() const { return write_limit_; }
 
     // The deadline of one frame read, starting now, with the read timeout.
     Deadline read_deadline() const { return Deadline(read_limit_); }

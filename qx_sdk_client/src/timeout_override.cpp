@@ -12,20 +12,19 @@ constexpr const char* set_timeout_failed_text = "Failed to set tcp stream timeou
 
 error::Result<TcpStreamWithTemporaryTcpTimeoutOverride> TcpStreamWithTemporaryTcpTimeoutOverride::create(
     net::TcpStream& stream, std::chrono::nanoseconds timeout) {
-    const auto before = stream.read_timeout();
+    // The stream's own figure, not the system's: that one is rounded up to
+    // the clock tick, and putting it back would stretch the limit.
+    const std::optional<std::chrono::nanoseconds> before = stream.read_limit();
     if (!stream.set_read_timeout(timeout)) {
         return std::unexpected(error::Error(error::Error::Kind::TcpStreamReadError, set_timeout_failed_text));
     }
     if (!stream.set_write_timeout(timeout)) {
         // Without this the connection would keep the raised read timeout
-        // after an update that never started. Only a value that was really
-        // read is put back: a failed query must not clear the limit.
-        if (before) {
-            (void)stream.set_read_timeout(*before);
-        }
+        // after an update that never started.
+        (void)stream.set_read_timeout(before);
         return std::unexpected(error::Error(error::Error::Kind::TcpStreamWriteError, set_timeout_failed_text));
     }
-    return TcpStreamWithTemporaryTcpTimeoutOverride(stream, before.value_or(std::nullopt));
+    return TcpStreamWithTemporaryTcpTimeoutOverride(stream, before);
 }
 
 TcpStreamWithTemporaryTcpTimeoutOverride::TcpStreamWithTemporaryTcpTimeoutOverride(

@@ -11,7 +11,8 @@ namespace qx_sdk_client::device {
 
 // Connections carry one timeout for both directions (device creation sets
 // both to the client's), so only the read timeout is saved and both are put
-// back from it. Must not outlive the stream nor the lock that guards it.
+// back from it: the limit the stream itself set, exactly. Must not outlive
+// the stream nor the lock that guards it.
 class TcpStreamWithTemporaryTcpTimeoutOverride {
 public:
     // Sets both timeouts to `timeout`. On failure nothing stays changed.
@@ -33,7 +34,7 @@ private:
         : stream(&stream), previous_read_timeout(previous_read_timeout) {}
 
     net::TcpStream* stream;  // null once moved from
-    // Absent when none was set, or when it could not be read.
+    // Absent when the stream had set none.
     std::optional<std::chrono::nanoseconds> previous_read_timeout;
 };
 

@@ -127,7 +127,7 @@ struct Timeouts {
 
 void PrintTo(const Timeouts& t, std::ostream* os) {
     const auto show = [&](const Timeout& v) {
-        if (v) *os << std::chrono::duration_cast<std::chrono::microseconds>(*v).count() << "us";
+        if (v) *os << v->count() << "ns";
         else *os << "none";
     };
     *os << "read ";
@@ -136,17 +136,22 @@ void PrintTo(const Timeouts& t, std::ostream* os) {
     show(t.write);
 }
 
-Timeouts timeouts_of(const TcpStream& stream) {
+// As the system reports them, rounded to its clock tick.
+Timeouts system_timeouts_of(const TcpStream& stream) {
     const auto read = stream.read_timeout();
     const auto write = stream.write_timeout();
     if (!read || !write) throw std::runtime_error("getsockopt failed");
     return {*read, *write};
 }
 
-Timeouts timeouts_of(const Device& device) {
+// What the stream set, exactly: each frame's deadline.
+Timeouts limits_of(const TcpStream& stream) { return {stream.read_limit(), stream.write_limit()}; }
+
+template <class Read>
+Timeouts of_connection(const Device& device, Read read) {
     auto lock = qx_sdk_client::device::lock_connection(device.connection());
     if (!lock) throw std::runtime_error("lock: " + lock.error().debug_text());
-    return timeouts_of(lock->connection().stream);
+    return read(lock->connection().stream);
 }
 
 Error mapped(qx_protocol_status_t status) {
@@ -342,8 +347,9 @@ TEST_P(FirmwareUpdate, Scenario) {
     for (const ScriptedFault& f : s.faults) fake.inject(f.command, f.fault, f.times);
 
     const std::vector<uint8_t> image = make_image(s.image_length);
-    const Timeouts before = timeouts_of(device);
-    ASSERT_TRUE(before.read.has_value());
+    const Timeouts before = of_connection(device, limits_of);
+    ASSERT_EQ(before, (Timeouts{client_timeout, client_timeout}));
+    const Timeouts system_before = of_connection(device, system_timeouts_of);
 
     ScratchDirectory scratch;
     const SourcePath source(s.source, scratch.path(), image);
@@ -394,8 +400,9 @@ TEST_P(FirmwareUpdate, Scenario) {
         }
     }
 
-    // Restored however the update ended, from the read timeout alone.
-    EXPECT_EQ(timeouts_of(device), (Timeouts{before.read, before.read}));
+    // Restored exactly, however the update ended.
+    EXPECT_EQ(of_connection(device, limits_of), before);
+    EXPECT_EQ(of_connection(device, system_timeouts_of), system_before);
 
     if (s.connection_survives) {
         // The lock is not broken and the stream is in step with the device.
@@ -572,11 +579,11 @@ TEST(FirmwareUpdateAbandoned, LeavesTheLockBrokenAndTheTimeoutsRestored) {
         if (!lock) throw std::runtime_error("lock: " + lock.error().debug_text());
         return TcpStream::from_fd(::dup(lock->connection().stream.fd()));
     }();
-    const Timeouts before = timeouts_of(same_socket);
+    const Timeouts before = system_timeouts_of(same_socket);
     const std::vector<uint8_t> image = make_image(8);
 
     EXPECT_THROW((void)device.update_firmware_from_blob(image, Throwing()), std::runtime_error);
-    EXPECT_EQ(timeouts_of(same_socket), (Timeouts{before.read, before.read}));
+    EXPECT_EQ(system_timeouts_of(same_socket), (Timeouts{before.read, before.read}));
     fake.clear_requests();
 
     Recorder recorder;
@@ -604,31 +611,39 @@ private:
     int peer_ = -1;
 };
 
-TEST(TimeoutOverride, RaisesBothAndRestoresBothFromTheReadTimeout) {
+// Put back as the stream set them, not as the system rounded them (1.337 s
+// would come back as 1.340 s), from the read timeout alone.
+TEST(TimeoutOverride, RaisesBothAndRestoresBothExactlyFromTheReadTimeout) {
     struct Case {
+        const char* label;
         Timeout read_before;
         Timeout write_before;
     };
     const Case cases[] = {
-        {client_timeout, client_timeout},
-        {std::nullopt, std::nullopt},        // restored as no limit
-        {client_timeout, std::nullopt},      // write follows the read timeout
+        {"the client's", client_timeout, client_timeout},
+        {"none", std::nullopt, std::nullopt},                 // restored as no limit
+        {"write follows read", client_timeout, std::nullopt},
+        // The system's figure lies beyond what nanoseconds hold.
+        {"enormous", std::chrono::nanoseconds::max(), std::chrono::nanoseconds::max()},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
         SocketPair pair;
         ASSERT_TRUE(pair.ours.set_read_timeout(c.read_before).has_value());
         ASSERT_TRUE(pair.ours.set_write_timeout(c.write_before).has_value());
-        const Timeout read_before = *pair.ours.read_timeout();  // as the system rounded it
+        const Timeout system_read_before = system_timeouts_of(pair.ours).read;
         {
             auto guard = TcpStreamWithTemporaryTcpTimeoutOverride::create(pair.ours, FIRMWARE_UPDATE_TIMEOUT);
             ASSERT_TRUE(guard.has_value()) << guard.error().debug_text();
             const Timeout raised = std::chrono::nanoseconds(FIRMWARE_UPDATE_TIMEOUT);
-            EXPECT_EQ(timeouts_of(pair.ours), (Timeouts{raised, raised}));
+            EXPECT_EQ(limits_of(pair.ours), (Timeouts{raised, raised}));
+            EXPECT_EQ(system_timeouts_of(pair.ours), (Timeouts{raised, raised}));
             // Moving the guard must not restore early, nor twice.
             auto moved = std::move(*guard);
-            EXPECT_EQ(timeouts_of(pair.ours), (Timeouts{raised, raised}));
+            EXPECT_EQ(limits_of(pair.ours), (Timeouts{raised, raised}));
         }
-        EXPECT_EQ(timeouts_of(pair.ours), (Timeouts{read_before, read_before}));
+        EXPECT_EQ(limits_of(pair.ours), (Timeouts{c.read_before, c.read_before}));
+        EXPECT_EQ(system_timeouts_of(pair.ours), (Timeouts{system_read_before, system_read_before}));
     }
 }
 

@@ -124,30 +124,35 @@ TEST_F(TcpStreamTest, WriteToClosedPeerFailsWithoutSigpipe) {
 
 TEST_F(TcpStreamTest, TimeoutsReadBack) {
     auto [client, server] = connected_pair(listener);
+    constexpr auto enormous = std::chrono::nanoseconds::max();
     const struct {
         const char* label;
         std::optional<std::chrono::nanoseconds> set;
         std::chrono::nanoseconds at_least;  // 0: expect none
+        std::chrono::nanoseconds at_most;   // the kernel keeps timeouts in clock ticks and may round up
     } rows[] = {
-        {"client timeout", 1337ms, 1337ms},
-        {"firmware timeout", 5s, 5s},
+        {"client timeout", 1337ms, 1337ms, 1357ms},
+        {"firmware timeout", 5s, 5s, 5020ms},
         // A sub-microsecond limit must not turn into "no limit".
-        {"one nanosecond", 1ns, 1us},
-        {"none", std::nullopt, 0ns},
+        {"one nanosecond", 1ns, 1us, 20ms},
+        {"none", std::nullopt, 0ns, 0ns},
+        // Rounded up past what nanoseconds hold, it reads back as their most.
+        {"enormous", enormous, enormous, enormous},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         ASSERT_TRUE(client.set_read_timeout(row.set).has_value());
         ASSERT_TRUE(client.set_write_timeout(row.set).has_value());
+        EXPECT_EQ(client.read_limit(), row.set);
+        EXPECT_EQ(client.write_limit(), row.set);
         for (const auto& read_back : {client.read_timeout(), client.write_timeout()}) {
             ASSERT_TRUE(read_back.has_value());
             if (row.at_least == 0ns) {
                 EXPECT_FALSE(read_back->has_value());
             } else {
                 ASSERT_TRUE(read_back->has_value());
-                // The kernel keeps timeouts in clock ticks and may round up.
                 EXPECT_GE(**read_back, row.at_least);
-                EXPECT_LE(**read_back, row.at_least + 20ms);
+                EXPECT_LE(**read_back, row.at_most);
             }
         }
     }
@@ -163,6 +168,7 @@ TEST_F(TcpStreamTest, ZeroOrNegativeTimeoutIsRefusedAndKeepsThePreviousOne) {
         const auto read_back = client.read_timeout();
         ASSERT_TRUE(read_back.has_value() && read_back->has_value());
         EXPECT_GE(**read_back, 2s);
+        EXPECT_EQ(client.read_limit(), std::optional<std::chrono::nanoseconds>(2s));
     }
 }
 
