@@ -1,6 +1,7 @@
 #include "qx_sdk_client/src/client.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <tuple>
 #include <utility>
 #include <variant>
@@ -34,9 +35,13 @@ error::Result<std::vector<device::Device>> Client::scan_for_devices_with_timeout
 }
 
 error::Result<device::Device> Client::connect_device(const mdns::ResolvedService& service) const {
+    // A timeout the socket refuses (zero or less) does not fail the device:
+    // it connects without one, and device creation prints the two lines.
+    const std::optional<std::chrono::nanoseconds> connect_limit =
+        timeout.count() > 0 ? std::optional<std::chrono::nanoseconds>(timeout) : std::nullopt;
     for (const mdns::ServiceAddress& address : service.addresses) {
         net::SocketAddress target = socket_address_for(address, service.port);
-        net::IoResult<net::TcpStream> stream = net::TcpStream::connect(target, timeout);
+        net::IoResult<net::TcpStream> stream = net::TcpStream::connect(target, connect_limit);
         if (!stream) {
             // Refused, unreachable, or no answer within the timeout.
             continue;

@@ -20,8 +20,9 @@ class Client {
 public:
     // `timeout` bounds each connection attempt to one address, and the
     // reading and the writing of each frame on every connection this client
-    // makes. It must be positive: the socket refuses anything else,
-    // which would leave connections without any bound.
+    // makes. The socket refuses a zero or negative one: connections are then
+    // made, and used, without any bound, and each device's creation prints
+    // that its timeouts could not be set.
     explicit Client(std::chrono::nanoseconds timeout) : timeout(timeout) {}
 
     // scan_for_devices_with_timeout(DEFAULT_SCAN_TIMEOUT).

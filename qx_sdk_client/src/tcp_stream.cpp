@@ -66,8 +66,8 @@ std::optional<std::chrono::nanoseconds> Deadline::left() const {
     return *limit_ - std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start_);
 }
 
-IoResult<TcpStream> TcpStream::connect(const SocketAddress& address, std::chrono::nanoseconds timeout) {
-    if (timeout.count() <= 0) {
+IoResult<TcpStream> TcpStream::connect(const SocketAddress& address, std::optional<std::chrono::nanoseconds> timeout) {
+    if (timeout && timeout->count() <= 0) {
         return std::unexpected(IoError(EINVAL));
     }
     const Deadline deadline(timeout);

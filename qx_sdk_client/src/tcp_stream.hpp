@@ -62,10 +62,12 @@ private:
 
 class TcpStream {
 public:
-    // Waits at most `timeout` (which must be positive) for the connection,
-    // continuing with the time left when a signal interrupts the wait; an
-    // address that never answers fails with ETIMEDOUT. Blocking afterwards.
-    [[nodiscard]] static IoResult<TcpStream> connect(const SocketAddress& address, std::chrono::nanoseconds timeout);
+    // Waits at most `timeout` (which must be positive; absent: as long as the
+    // system tries) for the connection, continuing with the time left when a
+    // signal interrupts the wait; an address that never answers fails with
+    // ETIMEDOUT. Blocking afterwards.
+    [[nodiscard]] static IoResult<TcpStream> connect(const SocketAddress& address,
+                                                     std::optional<std::chrono::nanoseconds> timeout);
     // Takes ownership of an already connected socket, whose timeouts are unknown.
     static TcpStream from_fd(int fd) { return TcpStream(fd); }
 

@@ -224,6 +224,31 @@ TEST(ConnectDeviceTimeout, EveryConnectionGetsTheClientsTimeout) {
     }
 }
 
+// The socket refuses a zero or negative timeout: the device is connected and
+// created all the same, without one, and creation prints that.
+TEST(ConnectDeviceTimeout, AZeroOrNegativeTimeoutConnectsWithoutOneAndPrintsTheTimeoutLines) {
+    qx_test::FakeDevice fake;
+    ResolvedService service{.fullname = "one", .addresses = {Ipv4Address{{127, 0, 0, 1}}}, .port = fake.port()};
+
+    for (const std::chrono::nanoseconds timeout : {0ns, -1ns, std::chrono::nanoseconds(-1337ms)}) {
+        SCOPED_TRACE(timeout.count());
+        testing::internal::CaptureStdout();
+        Result<Device> device = Client(timeout).connect_device(service);
+        const std::string printed = testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(device.has_value()) << device.error().debug_text();
+        EXPECT_EQ(device->get_serial_number(), qx_test::DeviceState().serial_number);
+        EXPECT_EQ(printed,
+                  "Failed to set TCP read timeout EINVAL (22): Invalid argument\n"
+                  "Failed to set TCP write timeout EINVAL (22): Invalid argument\n");
+        auto guard = qx_sdk_client::device::lock_connection(device->connection());
+        ASSERT_TRUE(guard.has_value());
+        for (const auto& set : {(*guard)->stream.read_timeout(), (*guard)->stream.write_timeout()}) {
+            ASSERT_TRUE(set.has_value());
+            EXPECT_FALSE(set->has_value()) << "a timeout was set";
+        }
+    }
+}
+
 // Devices with keys from a small set, created in a known order; their ports
 // tell them apart after sorting. Enough of them that an unstable sort would
 // move equal keys (short ranges are insertion-sorted, which is stable by
