@@ -243,11 +243,6 @@ IoResult<void> TcpStream::read_exact(std::span<uint8_t> bytes, Deadline& deadlin
     return {};
 }
 
-IoResult<void> TcpStream::read_exact(std::span<uint8_t> bytes) {
-    Deadline deadline = read_deadline();
-    return read_exact(bytes, deadline);
-}
-
 IoResult<size_t> TcpStream::discard_pending(size_t limit) {
     uint8_t scratch[4096];
     size_t dropped = 0;

@@ -108,8 +108,6 @@ public:
     [[nodiscard]] IoResult<size_t> read_some(std::span<uint8_t> bytes, Deadline& deadline);
     // Fills `bytes` completely within the deadline.
     [[nodiscard]] IoResult<void> read_exact(std::span<uint8_t> bytes, Deadline& deadline);
-    // The same within the read timeout, counted from now.
-    [[nodiscard]] IoResult<void> read_exact(std::span<uint8_t> bytes);
 
     // Drops whatever already waits in the receive queue, without waiting for
     // more, and returns how many bytes were dropped. Stops after `limit` bytes

@@ -173,7 +173,8 @@ public:
 
     std::optional<Bytes> read(size_t n) {
         Bytes bytes(n);
-        if (!stream_->read_exact(bytes)) return std::nullopt;
+        qx_sdk_client::net::Deadline deadline = stream_->read_deadline();
+        if (!stream_->read_exact(bytes, deadline)) return std::nullopt;
         return bytes;
     }
     // One whole frame, or nothing if the stream fails first.
@@ -195,7 +196,8 @@ public:
     }
     bool closed_by_peer() {
         uint8_t byte;
-        const auto result = stream_->read_exact({&byte, 1});
+        qx_sdk_client::net::Deadline deadline = stream_->read_deadline();
+        const auto result = stream_->read_exact({&byte, 1}, deadline);
         return !result && result.error().is_closed();
     }
 

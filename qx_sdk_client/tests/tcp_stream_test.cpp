@@ -21,7 +21,9 @@
 namespace {
 
 using namespace std::chrono_literals;
+using qx_sdk_client::net::Deadline;
 using qx_sdk_client::net::IoError;
+using qx_sdk_client::net::IoResult;
 using qx_sdk_client::net::SocketAddress;
 using qx_sdk_client::net::TcpStream;
 
@@ -74,13 +76,19 @@ Pair connected_pair(Listener& listener) {
     return {std::move(*client), std::move(server)};
 }
 
+// Fills `bytes` within the stream's read timeout, counted from now.
+IoResult<void> read_exact(TcpStream& stream, std::span<uint8_t> bytes) {
+    Deadline deadline = stream.read_deadline();
+    return stream.read_exact(bytes, deadline);
+}
+
 std::span<const uint8_t> bytes_of(const char* text) {
     return {reinterpret_cast<const uint8_t*>(text), std::strlen(text)};
 }
 
 std::string read_text(TcpStream& stream, size_t n) {
     std::string text(n, '\0');
-    const auto result = stream.read_exact({reinterpret_cast<uint8_t*>(text.data()), n});
+    const auto result = read_exact(stream, {reinterpret_cast<uint8_t*>(text.data()), n});
     EXPECT_TRUE(result.has_value()) << result.error().describe();
     return text;
 }
@@ -176,7 +184,7 @@ TEST_F(TcpStreamTest, ReadTimesOutWhenNothingArrives) {
     auto [client, server] = connected_pair(listener);
     ASSERT_TRUE(client.set_read_timeout(50ms).has_value());
     std::array<uint8_t, 4> header{};
-    const auto result = client.read_exact(header);
+    const auto result = read_exact(client, header);
     ASSERT_FALSE(result.has_value());
     EXPECT_TRUE(result.error().is_timeout()) << result.error().describe();
 }
@@ -199,7 +207,7 @@ TEST_F(TcpStreamTest, ReadExactReportsPeerClosingPartWay) {
     ASSERT_TRUE(server.write_all(bytes_of("abc")).has_value());
     { TcpStream gone = std::move(server); }
     std::array<uint8_t, 4> buffer{};
-    const auto result = client.read_exact(buffer);
+    const auto result = read_exact(client, buffer);
     ASSERT_FALSE(result.has_value());
     EXPECT_TRUE(result.error().is_closed());
     EXPECT_EQ(result.error().describe(), "connection closed by peer");
@@ -244,7 +252,7 @@ TEST_F(TcpStreamTest, DiscardPendingAfterPeerClosedLeavesTheClosureToTheNextRead
     ASSERT_TRUE(dropped.has_value());
     EXPECT_EQ(*dropped, 4u);
     std::array<uint8_t, 1> one{};
-    const auto result = client.read_exact(one);
+    const auto result = read_exact(client, one);
     ASSERT_FALSE(result.has_value());
     EXPECT_TRUE(result.error().is_closed());
 }
@@ -261,7 +269,7 @@ TEST_F(TcpStreamTest, MoveTransfersOwnershipAndDestructionCloses) {
     // Move-assigning over a live stream closes the old one: the peer sees end of stream.
     moved = TcpStream::from_fd(-1);
     std::array<uint8_t, 1> one{};
-    const auto result = server.read_exact(one);
+    const auto result = read_exact(server, one);
     ASSERT_FALSE(result.has_value());
     EXPECT_TRUE(result.error().is_closed());
 }
@@ -341,7 +349,7 @@ TEST_F(TcpStreamTest, AReadEndsWithinItsTimeoutWhateverTrickles) {
         }
     });
     std::array<uint8_t, 64> buffer{};
-    const TimedFailure ended = time_failure([&] { return client.read_exact(buffer); });
+    const TimedFailure ended = time_failure([&] { return read_exact(client, buffer); });
     stop = true;
     trickle.join();
     expect_timed_out_within(ended, 300ms);
@@ -352,7 +360,7 @@ TEST_F(TcpStreamTest, ASilentPeerTimesOutUnderAPeriodicSignal) {
     ASSERT_TRUE(client.set_read_timeout(300ms).has_value());
     const qx_sdk_test::PeriodicSignal signals(100ms);
     std::array<uint8_t, 4> header{};
-    const TimedFailure ended = time_failure([&] { return client.read_exact(header); });
+    const TimedFailure ended = time_failure([&] { return read_exact(client, header); });
     expect_timed_out_within(ended, 300ms);
     EXPECT_GE(ended.took, 300ms);
     EXPECT_GE(qx_sdk_test::PeriodicSignal::count(), 2);
