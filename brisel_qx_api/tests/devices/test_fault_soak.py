@@ -34,6 +34,7 @@ LANES = 2
 DEVICES_PER_LANE = 3
 RESCANS_PER_LANE = 1 + int(SECONDS // 20)
 SAMPLE_SECONDS = 0.5
+THREAD_EXIT_SECONDS = 2
 
 # Python objects the soak's own counters hold are far below this; one object
 # kept per call is far above it.
@@ -61,6 +62,16 @@ def open_descriptors():
 
 def running_threads():
     return len(os.listdir("/proc/self/task"))
+
+
+def threads_once_settled(expected):
+    """The thread count, once threads already joined have left: the system
+    can list one for a moment after its join returned, longer on a loaded
+    machine."""
+    deadline = time.monotonic() + THREAD_EXIT_SECONDS
+    while running_threads() != expected and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return running_threads()
 
 
 def resident_bytes():
@@ -158,7 +169,7 @@ def test_fault_soak(watchdog, capsys):
             tracemalloc.stop()
         final = resident_bytes()
         late_growth = second_half_growth(samples, final)
-        descriptors_after, threads_after = open_descriptors(), running_threads()
+        descriptors_after, threads_after = open_descriptors(), threads_once_settled(threads)
 
         resources = [f"descriptors {descriptors} -> {descriptors_after}", f"threads {threads} -> {threads_after}",
                      f"traced {traced_growth / 1024:+.1f} KiB",
