@@ -33,6 +33,24 @@ private:
     int fd_;
 };
 
+bool is_regular_within_limit(const struct stat& info) {
+    return S_ISREG(info.st_mode) && info.st_size >= 0 && static_cast<uint64_t>(info.st_size) <= size_limit;
+}
+
+// Opens for reading the very file that `location` (an O_PATH descriptor)
+// stands for, so that nothing put at the path meanwhile is opened instead.
+int open_for_reading(const FileDescriptor& location, const std::string& path) {
+    const std::string same_file = "/proc/self/fd/" + std::to_string(location.get());
+    const int fd = ::open(same_file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) {
+        return fd;
+    }
+    // No /proc: the path once more. Whatever this opens is compared with
+    // `location` afterwards; non-blocking and without becoming the
+    // controlling terminal in case it is not the same file.
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}
+
 }  // namespace
 
 Result<std::vector<uint8_t>> read_firmware_file(const std::string& path) {
@@ -47,15 +65,23 @@ Result<std::vector<uint8_t>> read_firmware_file(const std::string& path) {
     if (path.find('\0') != std::string::npos) {
         return open_failed();
     }
-    // Non-blocking, so that opening a FIFO does not wait for a writer; a
-    // terminal must not become the process's controlling one either.
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // Only a reference to the file, which opens nothing: a FIFO's waiting
+    // writer stays waiting, a device's open routine never runs.
+    const FileDescriptor location(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    if (location.get() < 0) {
+        return open_failed();
+    }
+    struct stat found {};
+    if (::fstat(location.get(), &found) != 0 || !is_regular_within_limit(found)) {
+        return read_failed();
+    }
+    const FileDescriptor file(open_for_reading(location, path));
     if (file.get() < 0) {
         return open_failed();
     }
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
-        static_cast<uint64_t>(info.st_size) > size_limit) {
+    struct stat opened {};
+    if (::fstat(file.get(), &opened) != 0 || opened.st_dev != found.st_dev || opened.st_ino != found.st_ino ||
+        !is_regular_within_limit(opened)) {
         return read_failed();
     }
 
@@ -63,7 +89,7 @@ Result<std::vector<uint8_t>> read_firmware_file(const std::string& path) {
     std::vector<uint8_t> contents;
     try {
         // One byte more, so that reaching the end needs no second allocation.
-        contents.reserve(static_cast<size_t>(info.st_size) + 1);
+        contents.reserve(static_cast<size_t>(opened.st_size) + 1);
         size_t used = 0;
         for (;;) {
             if (used == contents.size()) {
