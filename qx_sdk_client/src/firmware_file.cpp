@@ -51,6 +51,18 @@ int open_for_reading(const FileDescriptor& location, const std::string& path) {
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
 }
 
+// The next capacity of a full buffer: doubling while the copy is small, then
+// one step to the limit. Reserved memory costs only as it is filled, so a
+// file that never ends takes the limit and a byte, never two large buffers.
+size_t grown_capacity(size_t capacity) {
+    constexpr size_t first = 64 * 1024;
+    constexpr size_t last_doubled = 4 * 1024 * 1024;
+    if (capacity >= last_doubled) {
+        return size_limit + 1;
+    }
+    return std::min(std::max(capacity * 2, first), size_limit + 1);
+}
+
 }  // namespace
 
 Result<std::vector<uint8_t>> read_firmware_file(const std::string& path) {
@@ -85,20 +97,24 @@ Result<std::vector<uint8_t>> read_firmware_file(const std::string& path) {
         return read_failed();
     }
 
-    constexpr size_t minimum_step = 64 * 1024;
+    // The size is only a hint: files under /proc say 0 and may never end, and
+    // a file may grow meanwhile. Each read gets at most this much room, so the
+    // zero-filling of vector::resize stays just ahead of the data.
+    constexpr size_t read_step = 4 * 1024 * 1024;
     std::vector<uint8_t> contents;
     try {
-        // One byte more, so that reaching the end needs no second allocation.
-        contents.reserve(static_cast<size_t>(opened.st_size) + 1);
+        // One byte more than a known size, so that reaching the end needs no
+        // second allocation.
+        contents.reserve(opened.st_size > 0 ? static_cast<size_t>(opened.st_size) + 1 : grown_capacity(0));
         size_t used = 0;
         for (;;) {
-            if (used == contents.size()) {
+            if (used == contents.capacity()) {
                 if (used > size_limit) {
                     return read_failed();
                 }
-                contents.resize(std::min<size_t>(std::max({contents.capacity(), used + minimum_step, used * 2}),
-                                                 size_limit + 1));
+                contents.reserve(grown_capacity(used));
             }
+            contents.resize(std::min(contents.capacity(), used + read_step));
             const ssize_t n = ::read(file.get(), contents.data() + used, contents.size() - used);
             if (n > 0) {
                 used += static_cast<size_t>(n);

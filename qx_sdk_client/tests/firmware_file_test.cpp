@@ -15,6 +15,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using qx_sdk_client::device::LARGEST_FIRMWARE_IMAGE;
 using qx_sdk_client::device::read_firmware_file;
 using qx_sdk_client::error::Error;
 
@@ -117,6 +119,35 @@ TEST(FirmwareFile, AFileThatReportsSizeZeroIsReadToItsEnd) {
     ASSERT_TRUE(read.has_value()) << read.error().debug_text();
     EXPECT_FALSE(read->empty());
     EXPECT_TRUE(*read == read_with_ifstream(path));
+}
+
+// /proc/self/pagemap is a regular file that reports size 0 and holds eight
+// bytes for every page of the address space: far beyond the limit. It is
+// refused there, and the buffer never holds more than the limit and a byte
+// nor two large copies at once. Measured in a child of its own, whose peak
+// starts from where the child started.
+TEST(FirmwareFile, AnEndlessFileIsRefusedAtTheLimitWithinBoundedMemory) {
+    const std::string path = "/proc/self/pagemap";
+    ASSERT_EQ(std::filesystem::file_size(path), 0u);
+    const auto peak_resident_kib = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    const auto said = in_child(
+        [&] {
+            const long before = peak_resident_kib();
+            const auto read = read_firmware_file(path);
+            const long growth = peak_resident_kib() - before;
+            return std::to_string(growth) + " " + (read ? "read" : read.error().debug_text());
+        },
+        60s);
+    ASSERT_TRUE(said.has_value()) << "the child did not finish";
+    const size_t space = said->find(' ');
+    ASSERT_NE(space, std::string::npos) << *said;
+    EXPECT_EQ(said->substr(space + 1), Error(Error::Kind::FileReadError, "Failed to read file " + path).debug_text());
+    const long growth_kib = std::stol(said->substr(0, space));
+    EXPECT_LT(growth_kib, static_cast<long>((LARGEST_FIRMWARE_IMAGE + 64 * 1024 * 1024) / 1024));
 }
 
 // The file is opened for reading through /proc; where /proc is not mounted
