@@ -2,19 +2,14 @@
 #include "qx_sdk_client/src/firmware_update.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <new>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "qx_sdk_client/src/device.hpp"
 #include "qx_sdk_client/src/exchange.hpp"
+#include "qx_sdk_client/src/firmware_file.hpp"
 #include "qx_sdk_client/src/request_names.hpp"
 #include "qx_sdk_client/src/timeout_override.hpp"
 #include "qx_sdk_protocol/src/device.hpp"
@@ -103,91 +98,6 @@ auto keeping_outcome(Unpack unpack) {
     return {};
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// A chunk travels in one frame of the connection's buffer beside its 16-bit
-// index and 16-bit length, and the index counts 65,536 chunks: no update can
-// send a larger image, so no larger file is worth reading.
-constexpr uint64_t largest_chunk = PACKET_BUFFER_SIZE - QX_PACKET_HEADER_SIZE - 2 - 2;
-constexpr uint64_t largest_image = (uint64_t{0xFFFF} + 1) * largest_chunk;
-static_assert(largest_image == 267'911'168);
-
-// The whole of a regular file of at most largest_image bytes. Anything else
-// (a FIFO, a device such as /dev/zero, a directory) could block for ever or
-// never end, so it is refused before a byte is read. The size that stat
-// reports is only a hint: files under /proc say 0, and a file may grow
-// meanwhile; they are read to their end, within the same limit.
-[[nodiscard]] Result<std::vector<uint8_t>> read_whole_file(const std::string& path) {
-    const auto open_failed = [&] {
-        return std::unexpected(Error(Error::Kind::FileOpenError, "Failed to open file " + path));
-    };
-    const auto read_failed = [&] {
-        return std::unexpected(Error(Error::Kind::FileReadError, "Failed to read file " + path));
-    };
-
-    // The system would silently open the path cut at the NUL byte.
-    if (path.find('\0') != std::string::npos) {
-        return open_failed();
-    }
-    // Non-blocking, so that opening a FIFO does not wait for a writer; a
-    // terminal must not become the process's controlling one either.
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (file.get() < 0) {
-        return open_failed();
-    }
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
-        static_cast<uint64_t>(info.st_size) > largest_image) {
-        return read_failed();
-    }
-
-    constexpr size_t minimum_step = 64 * 1024;
-    std::vector<uint8_t> contents;
-    try {
-        // One byte more, so that reaching the end needs no second allocation.
-        contents.reserve(static_cast<size_t>(info.st_size) + 1);
-        size_t used = 0;
-        for (;;) {
-            if (used == contents.size()) {
-                if (used > largest_image) {
-                    return read_failed();
-                }
-                contents.resize(std::min<size_t>(std::max({contents.capacity(), used + minimum_step, used * 2}),
-                                                 largest_image + 1));
-            }
-            const ssize_t n = ::read(file.get(), contents.data() + used, contents.size() - used);
-            if (n > 0) {
-                used += static_cast<size_t>(n);
-            } else if (n == 0) {
-                break;
-            } else if (errno != EINTR) {
-                return read_failed();
-            }
-        }
-        if (used > largest_image) {
-            return read_failed();
-        }
-        contents.resize(used);
-    } catch (const std::bad_alloc&) {
-        return read_failed();
-    }
-    return contents;
-}
-
 }  // namespace
 
 Result<void> Device::update_firmware_from_blob(std::span<const uint8_t> image,
@@ -208,7 +118,7 @@ Result<void> Device::update_firmware_from_blob(std::span<const uint8_t> image,
 
 Result<void> Device::update_firmware_from_path(const std::string& path,
                                                const FirmwareUpdateCallbacks& callbacks) const {
-    const Result<std::vector<uint8_t>> image = read_whole_file(path);
+    const Result<std::vector<uint8_t>> image = read_firmware_file(path);
     if (!image) {
         return std::unexpected(image.error());
     }

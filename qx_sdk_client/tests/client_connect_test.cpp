@@ -13,6 +13,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <system_error>
 #include <tuple>
 #include <vector>
 
@@ -72,16 +73,24 @@ struct ConnectCase {
 void PrintTo(const ConnectCase& c, std::ostream* out) { *out << c.name; }
 
 // The fake devices behind one hand-made service. The first endpoint that
-// has a device picks the port; the others bind the same port on their own
-// address, as one host's addresses share the service's port.
+// has a device takes a port from the system; the others bind the same port
+// on their own address, as one host's addresses share the service's port.
+// That port may be taken on another address, by anything else running
+// meanwhile: then all start again on a new one.
 class ServiceOnLoopback {
 public:
     explicit ServiceOnLoopback(const std::vector<Endpoint>& endpoints) {
-        for (const Endpoint& endpoint : endpoints) {
-            if (endpoint.peer != Peer::Nothing) {
-                fakes_.push_back(start_fake(endpoint));
-            } else {
-                fakes_.push_back(nullptr);
+        constexpr int attempts = 20;
+        for (int attempt = 1;; ++attempt) {
+            try {
+                start_fakes(endpoints);
+                break;
+            } catch (const std::system_error& error) {
+                if (error.code() != std::errc::address_in_use || attempt == attempts) {
+                    throw;
+                }
+                fakes_.clear();
+                port_ = 0;
             }
         }
         if (port_ == 0) {
@@ -100,6 +109,12 @@ public:
     qx_test::FakeDevice* fake(std::size_t index) const { return fakes_.at(index).get(); }
 
 private:
+    void start_fakes(const std::vector<Endpoint>& endpoints) {
+        for (const Endpoint& endpoint : endpoints) {
+            fakes_.push_back(endpoint.peer != Peer::Nothing ? start_fake(endpoint) : nullptr);
+        }
+    }
+
     std::unique_ptr<qx_test::FakeDevice> start_fake(const Endpoint& endpoint) {
         qx_test::DeviceState state;
         if (endpoint.peer == Peer::Version3) {

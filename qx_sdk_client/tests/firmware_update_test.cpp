@@ -3,6 +3,7 @@
 // connection comes out of every update with its own timeouts and an
 // unbroken lock.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -192,6 +195,7 @@ enum class Source {
     FifoWithoutWriter,  // opening it blocking would wait for a writer for ever
     FifoWithIdleWriter,  // reading it would wait until the writer closes
     DevZero,             // reading it would never end
+    EndlessRegularFile,  // reports size 0 and never ends; refused at the size limit
     FileTooLarge,        // larger than any update can send (sparse, takes no disk)
 };
 
@@ -226,6 +230,9 @@ public:
                 break;
             case Source::DevZero:
                 path_ = "/dev/zero";
+                break;
+            case Source::EndlessRegularFile:
+                path_ = "/proc/self/pagemap";
                 break;
             case Source::FileTooLarge: {
                 path_ = (directory / "huge.bin").string();
@@ -362,7 +369,7 @@ TEST_P(FirmwareUpdate, Scenario) {
         const long peak_before = peak_resident_kib();
         const auto start = std::chrono::steady_clock::now();
         outcome = device.update_firmware_from_path(path, recorder);
-        if (file_error(s.source, path)) {
+        if (file_error(s.source, path) && s.source != Source::EndlessRegularFile) {
             // Refused at once, without reading the file into memory.
             EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
             EXPECT_LT(peak_resident_kib() - peak_before, 64 * 1024);
@@ -556,6 +563,7 @@ const Scenario scenarios[] = {
     refused_path("FromFifoWithoutWriter", Source::FifoWithoutWriter),
     refused_path("FromFifoWithIdleWriter", Source::FifoWithIdleWriter),
     refused_path("FromDevZero", Source::DevZero),
+    refused_path("FromEndlessRegularFile", Source::EndlessRegularFile),
     refused_path("FromFileTooLargeForAnyUpdate", Source::FileTooLarge),
     // An empty regular file is an empty image, updated as from bytes.
     {.name = "FromEmptyFile", .image_length = 0, .source = Source::File},
@@ -563,6 +571,67 @@ const Scenario scenarios[] = {
 
 INSTANTIATE_TEST_SUITE_P(AgainstFakeDevice, FirmwareUpdate, testing::ValuesIn(scenarios),
                          [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+
+// A thread blocked in open(O_WRONLY) on a FIFO until a reader opens it.
+class WriterWaitingInOpen {
+public:
+    explicit WriterWaitingInOpen(std::string path) : path_(std::move(path)) {
+        if (::mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo");
+        thread_ = std::thread([this] {
+            tid_ = ::gettid();
+            const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+            opened_ = true;
+            if (fd >= 0) ::close(fd);
+        });
+        // Until the system shows it inside openat, so that a release could not go unseen.
+        for (int i = 0; i < 500 && !in_open(); ++i) std::this_thread::sleep_for(10ms);
+        if (!in_open()) ADD_FAILURE() << "the writer did not get into open";
+    }
+    // Opening the read end is what releases the writer; it cannot wait itself.
+    ~WriterWaitingInOpen() {
+        const int reader = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        thread_.join();
+        if (reader >= 0) ::close(reader);
+    }
+    WriterWaitingInOpen(const WriterWaitingInOpen&) = delete;
+    WriterWaitingInOpen& operator=(const WriterWaitingInOpen&) = delete;
+
+    const std::string& path() const { return path_; }
+    bool opened() const { return opened_; }
+
+private:
+    bool in_open() const {
+        const pid_t tid = tid_;
+        if (tid == 0 || opened_) return false;
+        std::ifstream syscall("/proc/self/task/" + std::to_string(tid) + "/syscall");
+        long number = -1;
+        return syscall >> number && number == SYS_openat;
+    }
+
+    std::string path_;
+    std::atomic<pid_t> tid_ = 0;
+    std::atomic<bool> opened_ = false;
+    std::thread thread_;
+};
+
+TEST(FirmwareUpdateFromFifo, LeavesAWriterWaitingInOpenWaiting) {
+    FakeDevice fake;
+    const Device device = connect(fake);
+    fake.clear_requests();
+    ScratchDirectory scratch;
+    const WriterWaitingInOpen writer((scratch.path() / "image.fifo").string());
+
+    Recorder recorder;
+    const Result<void> outcome = device.update_firmware_from_path(writer.path(), recorder);
+
+    ASSERT_FALSE(outcome.has_value());
+    EXPECT_EQ(outcome.error(), Error(Error::Kind::FileReadError, "Failed to read file " + writer.path()));
+    EXPECT_TRUE(recorder.events.empty());
+    EXPECT_EQ(fake.request_count(), 0u);
+    // A writer released by a reader's open returns from open at once.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(writer.opened()) << "the update opened the FIFO for reading";
+}
 
 // A callback that throws abandons the update: the lock is marked broken,
 // yet the timeouts were put back while it was still held.

@@ -156,8 +156,9 @@ qx_protocol_status_t qx_prot_v1_pack_interface_set_eth_config_request(qx_packet_
     if (status == QX_PROTOCOL_INVALID_POINTER) {
         return status;
     }
-    // This request has always reported a failed index write as a protocol
-    // error rather than as the write's own status.
+    // A failed write of the index is reported as a protocol error, not as the
+    // write's own status as in the other interface requests: callers of this
+    // request expect that status for it.
     if (status != QX_PROTOCOL_STATUS_SUCCESS) {
         return QX_PROTOCOL_STATUS_PROTOCOL_ERROR;
     }

@@ -96,17 +96,14 @@ struct PackCase {
     unsigned allocations;
 };
 
-#define NO_PAYLOAD(op)                                                     \
-    PackCase {                                                             \
-#op, [](qx_packet_t * p) { return pack_##op##_request(V2, p); }, 0 \
-    }
-#define INDEX_ONLY(op)                                                        \
-    PackCase {                                                                \
-#op, [](qx_packet_t * p) { return pack_##op##_request(V2, p, 1); }, 1 \
-    }
+// clang-format off
+#define NO_PAYLOAD(op) PackCase{#op, [](qx_packet_t* p) { return pack_##op##_request(V2, p); }, 0}
+#define INDEX_ONLY(op) PackCase{#op, [](qx_packet_t* p) { return pack_##op##_request(V2, p, 1); }, 1}
+// clang-format on
 
 const std::vector<PackCase>& packers_without_text() {
     static const std::vector<PackCase> cases = {
+        // clang-format off
         NO_PAYLOAD(device_get_name),
         NO_PAYLOAD(device_get_nickname),
         NO_PAYLOAD(device_identify),
@@ -137,11 +134,12 @@ const std::vector<PackCase>& packers_without_text() {
          [](qx_packet_t* p) { return pack_interface_set_loopback_state_request(V2, p, 1, true); }, 1},
         {"interface_set_packet_generator_config",
          [](qx_packet_t* p) { return pack_interface_set_packet_generator_config_request(V2, p, 1, &PG_CONFIG); }, 1},
-        {"firmware_update_start", [](qx_packet_t* p) { return pack_firmware_update_start_request(V2, p, 0, 70'000); },
-         1},
+        {"firmware_update_start",
+         [](qx_packet_t* p) { return pack_firmware_update_start_request(V2, p, 0, 70'000); }, 1},
         // A byte string, but its length is known up front and reserved with the rest.
         {"firmware_update_send_chunk",
          [](qx_packet_t* p) { return pack_firmware_update_send_chunk_request(V2, p, 4, CHUNK, sizeof CHUNK); }, 1},
+        // clang-format on
     };
     return cases;
 }

@@ -79,55 +79,55 @@ struct ReplyCase {
 
 void expect_text(const Outputs& out, const char* text) { EXPECT_STREQ(out.text, text); }
 
-#define TEXT_REPLY(op, family, reply)                                                                                         \
-    ReplyCase {                                                                                                               \
-#op, family, reply,                                                                                                   \
-            [](uint32_t v, qx_packet_t * p,                                                                                   \
-               Outputs &                                                                                                      \
-                   o) { return unpack_##op##_response(v, p, o.text, sizeof o.text); },                                        \
-                                                                                    {0x02, 0x00, 'a', 'b' },                  \
-                                                                                     [](const Outputs&                        \
-                                                                                            o) { expect_text(o, "ab"); },     \
-                                                                                                                       BEYOND \
-    }
-#define STATUS_REPLY(op, family, reply)                                                                                   \
-    ReplyCase {                                                                                                           \
-#op, family, reply,                                                                                               \
-            [](uint32_t v, qx_packet_t * p,                                                                               \
-               Outputs &                                                                                                  \
-                   o) { return unpack_##op##_response(v, p, &o.status); },                                                \
-                                                                        {0x05, 0x01 },                                    \
-                                                                         [](const Outputs&                                \
-                                                                                o) { EXPECT_EQ(o.status, 0x0105u); },     \
-                                                                                                                   BEYOND \
-    }
-#define U64_REPLY(op, reply)                                                                                     \
-    ReplyCase {                                                                                                  \
-#op, V1, reply, [](uint32_t v, qx_packet_t* p, Outputs& o) { return unpack_##op##_response(v, p, &o.value); }, \
-            {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x88},                                                 \
-            [](const Outputs& o) { EXPECT_EQ(o.value, 0x8807060504030201u); }, BEYOND \
-    }
+// clang-format off
+#define TEXT_REPLY(op, family, reply)                                                            \
+    ReplyCase{#op, family, reply,                                                                \
+              [](uint32_t v, qx_packet_t* p, Outputs& o) {                                       \
+                  return unpack_##op##_response(v, p, o.text, sizeof o.text);                    \
+              },                                                                                 \
+              {0x02, 0x00, 'a', 'b'},                                                            \
+              [](const Outputs& o) { expect_text(o, "ab"); },                                    \
+              BEYOND}
+#define STATUS_REPLY(op, family, reply)                                                          \
+    ReplyCase{#op, family, reply,                                                                \
+              [](uint32_t v, qx_packet_t* p, Outputs& o) {                                       \
+                  return unpack_##op##_response(v, p, &o.status);                                \
+              },                                                                                 \
+              {0x05, 0x01},                                                                      \
+              [](const Outputs& o) { EXPECT_EQ(o.status, 0x0105u); },                            \
+              BEYOND}
+#define U64_REPLY(op, reply)                                                                     \
+    ReplyCase{#op, V1, reply,                                                                    \
+              [](uint32_t v, qx_packet_t* p, Outputs& o) {                                       \
+                  return unpack_##op##_response(v, p, &o.value);                                 \
+              },                                                                                 \
+              {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x88},                                  \
+              [](const Outputs& o) { EXPECT_EQ(o.value, 0x8807060504030201u); },                 \
+              BEYOND}
+// clang-format on
 
 const std::vector<ReplyCase>& reply_cases() {
     static const std::vector<ReplyCase> cases = {
-        TEXT_REPLY(device_get_name, V1, 4),
-        TEXT_REPLY(device_get_nickname, V2, 82),
-        TEXT_REPLY(interface_get_nickname, V1, 16),
-        TEXT_REPLY(get_firmware_version, V1, 34),
-        TEXT_REPLY(get_bootloader_version, V1, 38),
-        TEXT_REPLY(get_pcb_revision, V1, 42),
-        STATUS_REPLY(device_set_nickname, V2, 6),
-        STATUS_REPLY(device_identify, V1, 8),
-        STATUS_REPLY(interface_set_nickname, V1, 18),
-        STATUS_REPLY(interface_identify, V1, 22),
-        STATUS_REPLY(interface_set_eth_config, V1, 26),
+        // clang-format off
+        TEXT_REPLY(device_get_name,               V1,  4),
+        TEXT_REPLY(device_get_nickname,           V2, 82),
+        TEXT_REPLY(interface_get_nickname,        V1, 16),
+        TEXT_REPLY(get_firmware_version,          V1, 34),
+        TEXT_REPLY(get_bootloader_version,        V1, 38),
+        TEXT_REPLY(get_pcb_revision,              V1, 42),
+        STATUS_REPLY(device_set_nickname,         V2,  6),
+        STATUS_REPLY(device_identify,             V1,  8),
+        STATUS_REPLY(interface_set_nickname,      V1, 18),
+        STATUS_REPLY(interface_identify,          V1, 22),
+        STATUS_REPLY(interface_set_eth_config,    V1, 26),
         STATUS_REPLY(interface_send_tc10_command, V2, 78),
-        STATUS_REPLY(firmware_update_finalize, V1, 54),
-        STATUS_REPLY(firmware_update_send_chunk, V1, 52),
-        U64_REPLY(get_firmware_ean, 10),
-        U64_REPLY(get_ean, 40),
-        U64_REPLY(get_serial_number, 30),
-        U64_REPLY(get_manufacturing_date, 70),
+        STATUS_REPLY(firmware_update_finalize,    V1, 54),
+        STATUS_REPLY(firmware_update_send_chunk,  V1, 52),
+        U64_REPLY(get_firmware_ean,                   10),
+        U64_REPLY(get_ean,                            40),
+        U64_REPLY(get_serial_number,                  30),
+        U64_REPLY(get_manufacturing_date,             70),
+        // clang-format on
         {"get_num_interfaces",
          V1,
          14,
@@ -273,41 +273,43 @@ struct RequestCase {
 const qx_packet_generator_config_t PG_CONFIG = {0x101, 2, 1, 0x40, true};
 const uint8_t CHUNK[] = {0xAA, 0xBB, 0xCC};
 
-#define PLAIN_REQUEST(op, family, command)                                                                       \
-    RequestCase {                                                                                                \
-#op, family, [](uint32_t v, qx_packet_t * p) { return pack_##op##_request(v, p); }, { command, 0, 0, 0 } \
-    }
+// clang-format off
+#define PLAIN_REQUEST(op, family, command)                                                       \
+    RequestCase{#op, family,                                                                     \
+                [](uint32_t v, qx_packet_t* p) { return pack_##op##_request(v, p); },            \
+                {command, 0, 0, 0}}
 #define INDEX_REQUEST(op, family, command)                                                       \
-    RequestCase {                                                                                \
-#op, family, [](uint32_t v, qx_packet_t * p) { return pack_##op##_request(v, p, 3); }, { \
-            command, 0, 2, 0, 3, 0                                                               \
-        }                                                                                        \
-    }
+    RequestCase{#op, family,                                                                     \
+                [](uint32_t v, qx_packet_t* p) { return pack_##op##_request(v, p, 3); },         \
+                {command, 0, 2, 0, 3, 0}}
+// clang-format on
 
 const std::vector<RequestCase>& request_cases() {
     static const std::vector<RequestCase> cases = {
-        PLAIN_REQUEST(device_get_name, V1, 3),
-        PLAIN_REQUEST(device_get_nickname, V2, 81),
-        PLAIN_REQUEST(device_identify, V1, 7),
-        PLAIN_REQUEST(get_firmware_ean, V1, 9),
-        PLAIN_REQUEST(get_num_interfaces, V1, 13),
-        PLAIN_REQUEST(get_serial_number, V1, 29),
-        PLAIN_REQUEST(get_firmware_version, V1, 33),
-        PLAIN_REQUEST(get_bootloader_version, V1, 37),
-        PLAIN_REQUEST(get_ean, V1, 39),
-        PLAIN_REQUEST(get_pcb_revision, V1, 41),
-        PLAIN_REQUEST(firmware_update_finalize, V1, 53),
-        PLAIN_REQUEST(get_manufacturing_date, V1, 69),
-        INDEX_REQUEST(interface_get_nickname, V1, 15),
-        INDEX_REQUEST(get_interface_status, V1, 19),
-        INDEX_REQUEST(interface_identify, V1, 21),
-        INDEX_REQUEST(interface_get_supported_eth_configs, V1, 23),
-        INDEX_REQUEST(interface_get_eth_config, V1, 27),
-        INDEX_REQUEST(interface_get_tc10_state, V2, 79),
-        INDEX_REQUEST(interface_read_dcq, V2, 83),
-        INDEX_REQUEST(interface_run_cable_test, V2, 85),
-        INDEX_REQUEST(interface_get_loopback_state, V2, 89),
+        // clang-format off
+        PLAIN_REQUEST(device_get_name,                       V1,  3),
+        PLAIN_REQUEST(device_get_nickname,                   V2, 81),
+        PLAIN_REQUEST(device_identify,                       V1,  7),
+        PLAIN_REQUEST(get_firmware_ean,                      V1,  9),
+        PLAIN_REQUEST(get_num_interfaces,                    V1, 13),
+        PLAIN_REQUEST(get_serial_number,                     V1, 29),
+        PLAIN_REQUEST(get_firmware_version,                  V1, 33),
+        PLAIN_REQUEST(get_bootloader_version,                V1, 37),
+        PLAIN_REQUEST(get_ean,                               V1, 39),
+        PLAIN_REQUEST(get_pcb_revision,                      V1, 41),
+        PLAIN_REQUEST(firmware_update_finalize,              V1, 53),
+        PLAIN_REQUEST(get_manufacturing_date,                V1, 69),
+        INDEX_REQUEST(interface_get_nickname,                V1, 15),
+        INDEX_REQUEST(get_interface_status,                  V1, 19),
+        INDEX_REQUEST(interface_identify,                    V1, 21),
+        INDEX_REQUEST(interface_get_supported_eth_configs,   V1, 23),
+        INDEX_REQUEST(interface_get_eth_config,              V1, 27),
+        INDEX_REQUEST(interface_get_tc10_state,              V2, 79),
+        INDEX_REQUEST(interface_read_dcq,                    V2, 83),
+        INDEX_REQUEST(interface_run_cable_test,              V2, 85),
+        INDEX_REQUEST(interface_get_loopback_state,          V2, 89),
         INDEX_REQUEST(interface_get_packet_generator_config, V2, 93),
+        // clang-format on
         {"device_set_nickname",
          V2,
          [](uint32_t v, qx_packet_t* p) { return pack_device_set_nickname_request(v, p, "ab"); },

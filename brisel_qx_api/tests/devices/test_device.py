@@ -304,6 +304,54 @@ def test_update_from_what_is_no_regular_file_is_refused_at_once(device, main_fak
     assert resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - peak_before < 64 * 1024
 
 
+def test_update_from_a_fifo_leaves_a_writer_waiting_in_open_waiting(device, main_fake, tmp_path):
+    """Refusing a FIFO must not open it for reading: that would release a
+    writer blocked in open(), whose write then breaks the pipe."""
+    fifo = tmp_path / "image.fifo"
+    os.mkfifo(fifo)
+    writer_tid = []
+    outcome = []
+
+    def write():
+        writer_tid.append(threading.get_native_id())
+        try:
+            with open(fifo, "wb") as image:
+                image.write(b"image")
+            outcome.append("written")
+        except OSError as error:
+            outcome.append(error)
+
+    def in_open():
+        try:
+            return pathlib.Path(f"/proc/self/task/{writer_tid[0]}/syscall").read_text().split()[0] == "257"
+        except (IndexError, OSError):
+            return False
+
+    writer = threading.Thread(target=write, daemon=True)
+    writer.start()
+    try:
+        deadline = time.monotonic() + 5
+        while not in_open() and time.monotonic() < deadline:
+            time.sleep(0.01)
+        assert in_open(), "the writer did not get into openat"
+
+        callbacks = Recording()
+        main_fake.clear()
+        with pytest.raises(ValueError) as caught:
+            device.update_firmware_from_path(str(fifo), callbacks)
+        assert str(caught.value) == f'Unknown error type FileReadError("Failed to read file {fifo}")'
+        assert callbacks.calls == []
+        assert main_fake.requests() == []
+        writer.join(0.2)
+        assert writer.is_alive() and outcome == [], f"the update opened the FIFO for reading: {outcome}"
+    finally:
+        # Our own reader releases the writer; its write fits the pipe.
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        writer.join(5)
+        os.close(reader)
+    assert outcome == ["written"]
+
+
 def test_broken_connection(scanned):
     """The device goes away: what talks to it fails with the stream's errors,
     what was kept from the scan still answers."""
