@@ -18,15 +18,18 @@ using qx_sdk_client::error::Result;
 
 // The image is the bytes object's own buffer; the call's arguments keep it
 // alive, and Python cannot change a bytes object meanwhile. The callbacks
-// run on this thread while the object stays borrowed.
-[[nodiscard]] Result<void> update_firmware_from_blob(Device& device, std::span<const uint8_t> blob, PyRef callbacks) {
-    const FirmwareUpdateCallbacksWrapper wrapper(std::move(callbacks));
-    return device.update_firmware_from_blob(blob, wrapper);
+// run on this thread while the object stays borrowed. None, or empty with
+// the exception set: the update's error, or a Ctrl-C that a callback met.
+[[nodiscard]] PyRef update_firmware_from_blob(Device& device, std::span<const uint8_t> blob, PyRef callbacks) {
+    FirmwareUpdateCallbacksWrapper wrapper(std::move(callbacks));
+    Result<void> update = device.update_firmware_from_blob(blob, wrapper);
+    return std::move(wrapper).outcome(std::move(update));
 }
 
-[[nodiscard]] Result<void> update_firmware_from_path(Device& device, std::string_view path, PyRef callbacks) {
-    const FirmwareUpdateCallbacksWrapper wrapper(std::move(callbacks));
-    return device.update_firmware_from_path(std::string(path), wrapper);
+[[nodiscard]] PyRef update_firmware_from_path(Device& device, std::string_view path, PyRef callbacks) {
+    FirmwareUpdateCallbacksWrapper wrapper(std::move(callbacks));
+    Result<void> update = device.update_firmware_from_path(std::string(path), wrapper);
+    return std::move(wrapper).outcome(std::move(update));
 }
 
 // Three docstrings end with the same note; spelled once.
