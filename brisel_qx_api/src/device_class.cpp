@@ -47,8 +47,9 @@ PyMethodDef device_methods[] = {
         older_firmware_note),
     method<"reset_nickname", &Device::reset_nickname>(
         "Resets the nickname (sets it back to empty string)."_doc + older_firmware_note),
-    // Kept since the device was found: no exchange, so they answer also when
-    // the device is gone; the object's borrow is still taken.
+    // Kept since the device was found, as the EAN is: no exchange, so it
+    // answers also when the device is gone; the object's borrow is still
+    // taken. Every other method asks the device.
     method<"get_serial_number", &Device::get_serial_number>(
         "Returns the device serial number"_doc + returns<"(int): Device serial number as an integer">),
     method<"get_pcb_revision", &Device::get_pcb_revision>("Returns PCB revision"_doc + returns<"(str): PCB revision">),
@@ -59,7 +60,7 @@ PyMethodDef device_methods[] = {
     method<"get_manufacturing_date", &Device::get_manufacturing_date>(
         "Returns the date and time the device was manufactured"_doc +
         returns<"(datetime.datetime): Manufacturing date">),
-    method<"get_ean", &Device::get_ean>(  // kept, as the serial number
+    method<"get_ean", &Device::get_ean>(  // kept, as the serial number is
         "Returns the EAN"_doc + returns<"(int): The EAN (encoded as an integer in hex)">),
     method<"get_firmware_ean", &Device::get_firmware_ean>(
         "Returns the firmware EAN"_doc + returns<"(int): The firmware EAN (encoded as an integer in hex)">),
