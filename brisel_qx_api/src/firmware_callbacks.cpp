@@ -29,18 +29,24 @@ void ignore_update_finished(FirmwareUpdateCallbacksBase&, FirmwareUpdateResult) 
 
 PyMethodDef callbacks_methods[] = {
     method<"update_started", ignore_update_started, "_total_bytes">(
-        "Called when the update starts"_doc +
-        parameters<"total_bytes (int): Total number of bytes that will get transferred">),
+        "Called when the update starts\n"
+        "\n"
+        "Parameters:\n"
+        "    total_bytes (int): Total number of bytes that will get transferred"_doc),
     method<"report_progress", ignore_report_progress, "_total_transferred_bytes">(
-        "Called for every chunk of bytes that get transferred over to the device"_doc +
-        parameters<"total_transferred_bytes (int): Total number of bytes transferred\n"
-                   "    up to this point">),
+        "Called for every chunk of bytes that get transferred over to the device\n"
+        "\n"
+        "Parameters:\n"
+        "    total_transferred_bytes (int): Total number of bytes transferred\n"
+        "    up to this point"_doc),
     method<"start_finalizing", ignore_start_finalizing>(
         "Called after transfer has completed and device starts validating the\n"
         "new firmware and writing it to flash."_doc),
     method<"update_finished", ignore_update_finished, "_update_result">(
-        "Called when update has completed"_doc +
-        parameters<"update_result (FirmwareUpdateResult): The result of the update">),
+        "Called when update has completed\n"
+        "\n"
+        "Parameters:\n"
+        "    update_result (FirmwareUpdateResult): The result of the update"_doc),
     {},
 };
 
