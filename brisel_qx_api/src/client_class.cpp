@@ -20,11 +20,12 @@ Client create_client() { return Client(client_timeout); }
 // A scan keeps the interpreter lock for its whole length, the wait included:
 // Python code of other threads does not run meanwhile.
 PyMethodDef client_methods[] = {
-    method<"scan_for_devices", &Client::scan_for_devices>(
+    method<"scan_for_devices", &Client::scan_for_devices>(  // the three-space indent as shipped
         "Scans for devices using DNS-SD\n"
         "\n"
         "Returns:\n"
         "   ([Device]): A list of found devices"_doc),
+    // As shipped: "timout", "time.duration" and "[Device]" without parentheses.
     method<"scan_for_devices_with_timeout", &Client::scan_for_devices_with_timeout, "timeout">(
         "Scans for devices using DNS-SD, using the given timout.\n"
         "\n"

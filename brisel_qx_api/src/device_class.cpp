@@ -81,7 +81,7 @@ PyMethodDef device_methods[] = {
         "\n"
         "Returns:\n"
         "    (str): Firmware version"_doc),
-    // A signature and no docstring: __doc__ is None.
+    // A signature and no docstring, as shipped: __doc__ is None.
     method<"get_bootloader_version", &Device::get_bootloader_version>(""_doc),
     method<"get_manufacturing_date", &Device::get_manufacturing_date>(
         "Returns the date and time the device was manufactured\n"
@@ -98,13 +98,14 @@ PyMethodDef device_methods[] = {
         "\n"
         "Returns:\n"
         "    (int): The firmware EAN (encoded as an integer in hex)"_doc),
-    method<"identify", &Device::identify>(
+    method<"identify", &Device::identify>(  // "LEDS" as shipped
         "Identifies device, meaning it will flash all LEDS on the device"_doc),
     method<"get_interfaces", &Device::get_interfaces>(
         "Gets the device's interfaces\n"
         "\n"
         "Returns:\n"
         "    ([Interface]): The device's interfaces"_doc),
+    // "Params", not "Parameters", in the two update methods: as shipped.
     method<"update_firmware_from_blob", update_firmware_from_blob, "blob", "callbacks">(
         "Update device firmware with a firmware blob in memory\n"
         "\n"

@@ -214,6 +214,7 @@ std::optional<uint8_t> enum_value(EnumId id, PyObject* object) {
 
 bool check_member_sequence(PyObject* object) {
     if (PyUnicode_Check(object)) {
+        // The shipped text, though no type here is called Vec.
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
         return false;
     }

@@ -50,6 +50,7 @@ PyMethodDef callbacks_methods[] = {
     {},
 };
 
+// As shipped, slips included: total_transfer_bytes, qx_api, case lines not indented under match.
 constexpr const char* callbacks_doc =
     "FirmwareUpdateCallbacks()\n--\n\n"
     "The FirmwareUpdateCallbacks is a base class to let user\n"
@@ -148,6 +149,7 @@ std::optional<std::string> traceback_text(PyObject* traceback, PendingError& int
 }
 
 // PyErr { type: <class 'E'>, value: E('...'), traceback: None | Some("...") }
+// The form this line has always had, though no type here is called PyErr.
 std::string render(const PendingError& error, PendingError& interrupt) {
     std::string line = "PyErr { type: ";
     line += repr_text(error.type(), interrupt);

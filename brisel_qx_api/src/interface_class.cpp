@@ -16,7 +16,7 @@ PyMethodDef interface_methods[] = {
     method<"identify", &Interface::identify>(
         "Identifies interface, meaning it will flash the LED for this\n"
         "interface"_doc),
-    method<"get_nickname", &Interface::get_nickname>(
+    method<"get_nickname", &Interface::get_nickname>(  // "Nicname" and the final line break as shipped
         "Gets the nickname\n"
         "\n"
         "Returns:\n"
@@ -43,7 +43,7 @@ PyMethodDef interface_methods[] = {
         "\n"
         "Parameters:\n"
         "    config (EthInterfaceConfig): The new configuration"_doc),
-    method<"get_supported_eth_configs", &Interface::get_supported_eth_configs>(
+    method<"get_supported_eth_configs", &Interface::get_supported_eth_configs>(  // "An configuration" as shipped
         "Gets the capabilities of the given interface\n"
         "\n"
         "Returns:\n"
@@ -72,7 +72,7 @@ PyMethodDef interface_methods[] = {
         "\n"
         "Returns:\n"
         "    (DcqReading): A DCQ reading"_doc),
-    method<"run_cable_test", &Interface::run_cable_test>(
+    method<"run_cable_test", &Interface::run_cable_test>(  // "Runst" as shipped
         "Runst a cable test\n"
         "\n"
         "Returns:\n"
@@ -92,7 +92,7 @@ PyMethodDef interface_methods[] = {
         "\n"
         "Returns:\n"
         "    (PacketGeneratorConfig): current packet generator config"_doc),
-    method<"set_packet_generator_config", &Interface::set_packet_generator_config, "config">(
+    method<"set_packet_generator_config", &Interface::set_packet_generator_config, "config">(  // "Confi" as shipped
         "Sets the packet generator config\n"
         "\n"
         "Parameters:\n"
