@@ -11,13 +11,10 @@ on any device.
 """
 
 import argparse
-import contextlib
 import datetime
 import shutil
-import signal
 import sys
-from collections.abc import Callable, Iterator, Sequence
-from types import FrameType
+from collections.abc import Callable, Sequence
 from typing import TextIO, TypeVar
 
 import brisel_qx_api as qx
@@ -169,29 +166,6 @@ class ProgressBar(qx.FirmwareUpdateCallbacks):
         self.stream.flush()
 
 
-@contextlib.contextmanager
-def interrupt_when_done() -> Iterator[None]:
-    """Holds Ctrl-C back until the block is over. An update cannot be cut
-    short, and a KeyboardInterrupt raised in a callback would only be printed
-    and dropped by the module."""
-    pressed = False
-
-    def note(signum: int, frame: FrameType | None) -> None:
-        nonlocal pressed
-        if not pressed:
-            sys.stderr.write("\nCtrl-C: stopping once the update is over; it cannot be cut short.\n")
-            sys.stderr.flush()
-        pressed = True
-
-    previous = signal.signal(signal.SIGINT, note)
-    try:
-        yield
-    finally:
-        signal.signal(signal.SIGINT, previous)
-    if pressed:
-        raise KeyboardInterrupt
-
-
 def update(devices: Sequence[qx.Device], serial: int, image_path: str) -> int:
     matching = [device for device in devices if device.get_serial_number() == serial]
     if not matching:
@@ -204,8 +178,9 @@ def update(devices: Sequence[qx.Device], serial: int, image_path: str) -> int:
           f"from {image_path} (firmware {ask(device.get_firmware_version)} now)")
     bar = ProgressBar()
     try:
-        with interrupt_when_done():
-            device.update_firmware_from_blob(image, bar)
+        # Ctrl-C meanwhile: the update goes on to its end (it cannot be cut
+        # short), then this call raises KeyboardInterrupt.
+        device.update_firmware_from_blob(image, bar)
     except DEVICE_ERRORS as error:
         bar.end_line()
         print(f"The update failed: {error}", file=sys.stderr)

@@ -83,6 +83,7 @@ bool bind_arguments(const CallableName& callable, std::span<const char* const> p
                     PyObject** bound) {
     const auto nparameters = static_cast<Py_ssize_t>(parameters.size());
     if (npositional > nparameters) {
+        // "arguments" also for one parameter: the text as the module has always raised it.
         PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given",
                      callable.full_name().c_str(), nparameters, npositional, npositional == 1 ? "was" : "were");
         return false;

@@ -20,17 +20,22 @@ Client create_client() { return Client(client_timeout); }
 // A scan keeps the interpreter lock for its whole length, the wait included:
 // Python code of other threads does not run meanwhile.
 PyMethodDef client_methods[] = {
-    method<"scan_for_devices", &Client::scan_for_devices>(
+    method<"scan_for_devices", &Client::scan_for_devices>(  // the three-space indent as shipped
         "Scans for devices using DNS-SD\n"
         "\n"
         "Returns:\n"
         "   ([Device]): A list of found devices"_doc),
+    // As shipped: "timout", "time.duration" and "[Device]" without parentheses.
     method<"scan_for_devices_with_timeout", &Client::scan_for_devices_with_timeout, "timeout">(
-        "Scans for devices using DNS-SD, using the given timout."_doc +
-        parameters<"timeout: A time.duration with how long to wait for DNS-SD to\n"
-                   "        resolve devices. Default (when using scan_for_devices) is\n"
-                   "        1000ms, but often 100ms will be sufficient."> +
-        returns<"[Device]: A list of found devices">),
+        "Scans for devices using DNS-SD, using the given timout.\n"
+        "\n"
+        "Parameters:\n"
+        "    timeout: A time.duration with how long to wait for DNS-SD to\n"
+        "        resolve devices. Default (when using scan_for_devices) is\n"
+        "        1000ms, but often 100ms will be sufficient.\n"
+        "\n"
+        "Returns:\n"
+        "    [Device]: A list of found devices"_doc),
     {},
 };
 
@@ -46,7 +51,10 @@ PyTypeObject* PyClass<Client>::type() { return class_type<Client>(client_class);
 
 PyMethodDef& create_client_function() {
     static PyMethodDef def = function<"create_client", create_client>(
-        "Creates a client instance."_doc + returns<"(Client): A new client">);
+        "Creates a client instance.\n"
+        "\n"
+        "Returns:\n"
+        "    (Client): A new client"_doc);
     return def;
 }
 

@@ -75,7 +75,8 @@ constexpr std::array<EnumSpec, enum_class_count> enum_specs{{QX_ENUM_CLASSES(QX_
 #undef QX_ENUM_SPEC
 
 // A list that names other enumerators, in another order, or more or fewer
-// than its count, does not compile: the integers must cross unchanged.
+// than its count or than the C++ enumeration has, does not compile: the
+// integers must cross unchanged, and every value must have its member.
 template <class E, size_t N>
 constexpr bool numbered_from_zero(const std::array<E, N>& values) {
     for (size_t i = 0; i < N; ++i) {
@@ -88,6 +89,8 @@ constexpr bool numbered_from_zero(const std::array<E, N>& values) {
 #define QX_CHECK_MEMBERS(name, type, doc, stated_count, ...)                                          \
     static_assert([] { using enum type; return std::array{__VA_ARGS__}; }().size() == (stated_count), \
                   #name ": the member list and its count differ");                                    \
+    static_assert(enumerator_count(type{}) == (stated_count),                                         \
+                  #name ": " #type " has another number of enumerators than the member list");        \
     static_assert(numbered_from_zero([] { using enum type; return std::array{__VA_ARGS__}; }()),      \
                   #name ": the members are not the enumerators 0, 1, 2, ... of " #type);              \
     static_assert(MemberTexts<#name, #__VA_ARGS__>::count == (stated_count), #name ": member texts");
@@ -214,6 +217,7 @@ std::optional<uint8_t> enum_value(EnumId id, PyObject* object) {
 
 bool check_member_sequence(PyObject* object) {
     if (PyUnicode_Check(object)) {
+        // The shipped text, though no type here is called Vec.
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
         return false;
     }

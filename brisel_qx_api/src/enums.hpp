@@ -15,8 +15,9 @@ namespace brisel_qx_api {
 // The enumeration classes, one entry each, in the order the module adds them:
 //   X(class name, C++ enumeration it mirrors, docstring, member count, members in value order...)
 // A member is the C++ enumerator of the same name, and its integer that
-// enumerator's value; enums.cpp checks the members against the count and the
-// enumerators at compile time.
+// enumerator's value; enums.cpp checks the members against the count, and
+// both against the C++ enumeration's enumerators and their number, at compile
+// time. The docstrings are the shipped ones, "Paylad" included.
 #define QX_ENUM_CLASSES(X)                                                                                         \
     X(FirmwareUpdateResult, qx_sdk_client::device::FirmwareUpdateResult, "Result of firmware update", 6,           \
       Success, TransferError, FirmwareFailedSignatureCheck, FirmwareCorrupt, FirmwareForOtherDevice, UnknownError) \

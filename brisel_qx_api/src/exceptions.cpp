@@ -25,6 +25,7 @@ constexpr std::array<ExceptionSpec, module_exception_count> exception_specs{{
     {"OperationNotPermitted", "brisel_qx_api.OperationNotPermitted",
      "OperationNotPermitted is raised when the device was unable to perform\n"
      "the requested operation due to lack of permission"},
+    // "due hardware" as shipped.
     {"OperationNotSupportedByDevice", "brisel_qx_api.OperationNotSupportedByDevice",
      "OperationNotSupportedByDevice is raised when the device was unable to\n"
      "perform the requested operation due hardware restrictions on this device."},
@@ -63,7 +64,7 @@ constexpr std::array<ErrorRoute, 5> error_routes{{
     {Error::Kind::RemoteOperationFailed, ModuleException::OperationFailed, "Operation failed"},
     {Error::Kind::RemoteOperationNotPermitted, ModuleException::OperationNotPermitted, "Operation not permitted"},
     {Error::Kind::RemoteOperationNotSupportedByDevice, ModuleException::OperationNotSupportedByDevice,
-     "Operation failed"},
+     "Operation failed"},  // the same text as RemoteOperationFailed, as shipped
     {Error::Kind::RemoteOperationNotSupportedByInterface, ModuleException::OperationNotSupportedByInterface,
      "Operation not supported by interface"},
 }};

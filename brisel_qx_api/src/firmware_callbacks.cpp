@@ -2,9 +2,11 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "brisel_qx_api/src/class_type.hpp"
 #include "brisel_qx_api/src/enums.hpp"
+#include "brisel_qx_api/src/exceptions.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/python_errors.hpp"
 #include "qx_sdk_client/src/error.hpp"
@@ -27,21 +29,28 @@ void ignore_update_finished(FirmwareUpdateCallbacksBase&, FirmwareUpdateResult) 
 
 PyMethodDef callbacks_methods[] = {
     method<"update_started", ignore_update_started, "_total_bytes">(
-        "Called when the update starts"_doc +
-        parameters<"total_bytes (int): Total number of bytes that will get transferred">),
+        "Called when the update starts\n"
+        "\n"
+        "Parameters:\n"
+        "    total_bytes (int): Total number of bytes that will get transferred"_doc),
     method<"report_progress", ignore_report_progress, "_total_transferred_bytes">(
-        "Called for every chunk of bytes that get transferred over to the device"_doc +
-        parameters<"total_transferred_bytes (int): Total number of bytes transferred\n"
-                   "    up to this point">),
+        "Called for every chunk of bytes that get transferred over to the device\n"
+        "\n"
+        "Parameters:\n"
+        "    total_transferred_bytes (int): Total number of bytes transferred\n"
+        "    up to this point"_doc),
     method<"start_finalizing", ignore_start_finalizing>(
         "Called after transfer has completed and device starts validating the\n"
         "new firmware and writing it to flash."_doc),
     method<"update_finished", ignore_update_finished, "_update_result">(
-        "Called when update has completed"_doc +
-        parameters<"update_result (FirmwareUpdateResult): The result of the update">),
+        "Called when update has completed\n"
+        "\n"
+        "Parameters:\n"
+        "    update_result (FirmwareUpdateResult): The result of the update"_doc),
     {},
 };
 
+// As shipped, slips included: total_transfer_bytes, qx_api, case lines not indented under match.
 constexpr const char* callbacks_doc =
     "FirmwareUpdateCallbacks()\n--\n\n"
     "The FirmwareUpdateCallbacks is a base class to let user\n"
@@ -92,48 +101,63 @@ ClassDefinition callbacks_class{
 
 // ---- reporting a failed callback -----------------------------------------
 
+// A KeyboardInterrupt (or subclass) goes to `interrupt` unless an earlier
+// one is kept there; anything else is dropped.
+void keep_interrupt(PendingError& interrupt, PendingError error) {
+    if (error.value() != nullptr && interrupt.value() == nullptr &&
+        PyErr_GivenExceptionMatches(error.type(), PyExc_KeyboardInterrupt)) {
+        interrupt = std::move(error);
+    }
+}
+
+// Takes the pending exception, if any, off the thread. Every Python error of
+// a report ends here or in keep_interrupt, so no Ctrl-C is lost, not even one
+// that lands while another failure is being printed.
+void settle_error(PendingError& interrupt) { keep_interrupt(interrupt, PendingError::fetch()); }
+
 // A str as UTF-8; what has no UTF-8 form (surrogates from a file name) is
 // escaped rather than lost.
-std::optional<std::string> utf8_text(PyObject* text) {
+std::optional<std::string> utf8_text(PyObject* text, PendingError& interrupt) {
     PyRef encoded = text ? PyRef::steal(PyUnicode_AsEncodedString(text, "utf-8", "backslashreplace")) : PyRef();
     char* data = nullptr;
     Py_ssize_t size = 0;
     if (!encoded || PyBytes_AsStringAndSize(encoded.get(), &data, &size) != 0) {
-        PyErr_Clear();
+        settle_error(interrupt);
         return std::nullopt;
     }
     return std::string(data, static_cast<size_t>(size));
 }
 
 // repr(object); a repr that fails itself is no reason to lose the line.
-std::string repr_text(PyObject* object) {
+std::string repr_text(PyObject* object, PendingError& interrupt) {
     PyRef repr = PyRef::steal(PyObject_Repr(object));
-    PyErr_Clear();
-    return utf8_text(repr.get()).value_or("<unprintable object>");
+    settle_error(interrupt);
+    return utf8_text(repr.get(), interrupt).value_or("<unprintable object>");
 }
 
 // The traceback exactly as the interpreter prints one, header line included.
-std::optional<std::string> traceback_text(PyObject* traceback) {
+std::optional<std::string> traceback_text(PyObject* traceback, PendingError& interrupt) {
     PyRef io = PyRef::steal(PyImport_ImportModule("io"));
     PyRef sink = io ? PyRef::steal(PyObject_CallMethod(io.get(), "StringIO", nullptr)) : PyRef();
     if (!sink || PyTraceBack_Print(traceback, sink.get()) != 0) {
-        PyErr_Clear();
+        settle_error(interrupt);
         return std::nullopt;
     }
     PyRef printed = PyRef::steal(PyObject_CallMethod(sink.get(), "getvalue", nullptr));
-    PyErr_Clear();
-    return utf8_text(printed.get());
+    settle_error(interrupt);
+    return utf8_text(printed.get(), interrupt);
 }
 
 // PyErr { type: <class 'E'>, value: E('...'), traceback: None | Some("...") }
-std::string render(const PendingError& error) {
+// The form this line has always had, though no type here is called PyErr.
+std::string render(const PendingError& error, PendingError& interrupt) {
     std::string line = "PyErr { type: ";
-    line += repr_text(error.type());
+    line += repr_text(error.type(), interrupt);
     line += ", value: ";
-    line += repr_text(error.value());
+    line += repr_text(error.value(), interrupt);
     line += ", traceback: ";
     PyRef traceback = PyRef::steal(PyException_GetTraceback(error.value()));
-    std::optional<std::string> printed = traceback ? traceback_text(traceback.get()) : std::nullopt;
+    std::optional<std::string> printed = traceback ? traceback_text(traceback.get(), interrupt) : std::nullopt;
     if (printed) {
         line += "Some(";
         qx_sdk_client::error::write_quoted(line, *printed);
@@ -146,42 +170,44 @@ std::string render(const PendingError& error) {
 }
 
 // Takes the pending exception off the thread and prints it; the update
-// that called the callback never sees it.
-void report_failed_callback() {
+// that called the callback never sees it, except a KeyboardInterrupt, which
+// the update call raises once the update is over.
+void report_failed_callback(PendingError& interrupt) {
     PendingError error = PendingError::fetch();
     if (error.value() == nullptr) {
         return;
     }
     std::string line = "Failed to call python function with error ";
-    line += render(error);
-    PyErr_Clear();  // anything rendering left behind goes too
+    line += render(error, interrupt);
+    settle_error(interrupt);  // anything rendering left behind
     qx_sdk_client::util::print_stdout_line(line);
+    keep_interrupt(interrupt, std::move(error));
 }
 
 // callbacks.<name>(argument), or callbacks.<name>() for a null argument:
 // ordinary attribute lookup, so an instance attribute, an override or the
 // base class's method is found; what it returns is dropped unread.
-void call_method(PyObject* callbacks, const char* name, PyObject* argument) {
+void call_method(PyObject* callbacks, const char* name, PyObject* argument, PendingError& interrupt) {
     PyRef bound = PyRef::steal(PyObject_GetAttrString(callbacks, name));
     if (!bound) {
-        report_failed_callback();
+        report_failed_callback(interrupt);
         return;
     }
     PyRef returned = argument != nullptr
                          ? PyRef::steal(PyObject_CallFunctionObjArgs(bound.get(), argument, nullptr))
                          : PyRef::steal(PyObject_CallNoArgs(bound.get()));
     if (!returned) {
-        report_failed_callback();
+        report_failed_callback(interrupt);
     }
 }
 
 // As call_method with a freshly made argument; empty means making it failed.
-void call_method_with(PyObject* callbacks, const char* name, PyRef argument) {
+void call_method_with(PyObject* callbacks, const char* name, PyRef argument, PendingError& interrupt) {
     if (!argument) {
-        report_failed_callback();
+        report_failed_callback(interrupt);
         return;
     }
-    call_method(callbacks, name, argument.get());
+    call_method(callbacks, name, argument.get(), interrupt);
 }
 
 // The SDK's callbacks interface must not throw: a C++ exception leaving a
@@ -189,11 +215,11 @@ void call_method_with(PyObject* callbacks, const char* name, PyRef argument) {
 // Only an allocation failure can get here; the report is dropped like a
 // failing callback.
 template <class Report>
-void shielded(Report&& report) noexcept {
+void shielded(PendingError& interrupt, Report&& report) noexcept {
     try {
         report();
     } catch (...) {
-        PyErr_Clear();
+        settle_error(interrupt);
     }
 }
 
@@ -204,24 +230,52 @@ PyTypeObject* PyClass<FirmwareUpdateCallbacksBase>::type() {
 }
 
 void FirmwareUpdateCallbacksWrapper::update_started(uint64_t total_size) const {
-    shielded([&] { call_method_with(callbacks.get(), "update_started", ToPython<uint64_t>::convert(total_size)); });
+    shielded(interrupt_, [&] {
+        call_method_with(callbacks.get(), "update_started", ToPython<uint64_t>::convert(total_size), interrupt_);
+    });
 }
 
 void FirmwareUpdateCallbacksWrapper::report_progress(uint64_t acknowledged_bytes) const {
-    shielded([&] {
-        call_method_with(callbacks.get(), "report_progress", ToPython<uint64_t>::convert(acknowledged_bytes));
+    shielded(interrupt_, [&] {
+        call_method_with(callbacks.get(), "report_progress", ToPython<uint64_t>::convert(acknowledged_bytes),
+                         interrupt_);
     });
 }
 
 void FirmwareUpdateCallbacksWrapper::update_finished(FirmwareUpdateResult result) const {
     // The shared member, so `is FirmwareUpdateResult.Success` holds.
-    shielded([&] {
-        call_method_with(callbacks.get(), "update_finished", ToPython<FirmwareUpdateResult>::convert(result));
+    shielded(interrupt_, [&] {
+        call_method_with(callbacks.get(), "update_finished", ToPython<FirmwareUpdateResult>::convert(result),
+                         interrupt_);
     });
 }
 
 void FirmwareUpdateCallbacksWrapper::start_finalizing() const {
-    shielded([&] { call_method(callbacks.get(), "start_finalizing", nullptr); });
+    shielded(interrupt_, [&] { call_method(callbacks.get(), "start_finalizing", nullptr, interrupt_); });
+}
+
+PyRef FirmwareUpdateCallbacksWrapper::outcome(qx_sdk_client::error::Result<void> update) && {
+    if (interrupt_.value() == nullptr) {
+        if (!update) {
+            raise_client_error(std::move(update).error());
+            return {};
+        }
+        return PyRef::borrow(Py_None);
+    }
+    // The script learns of a failed update from the interrupt's context, as
+    // if the Ctrl-C had come a moment later, while the failure was handled;
+    // an interrupt raised amid other exceptions keeps the context it has.
+    PyRef context = PyRef::steal(PyException_GetContext(interrupt_.value()));
+    if (!update && !context) {
+        PyRef failure = client_to_pyerror(std::move(update).error());
+        if (failure) {
+            PyException_SetContext(interrupt_.value(), failure.release());  // steals
+        } else {
+            PyErr_Clear();  // no memory for it: the interrupt still comes out
+        }
+    }
+    std::move(interrupt_).restore();
+    return {};
 }
 
 }  // namespace brisel_qx_api

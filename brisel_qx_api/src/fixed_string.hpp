@@ -36,33 +36,18 @@ constexpr FixedString<A + B - 1> operator+(const FixedString<A>& left, const Fix
 }
 
 // A docstring as a type, so that the method template can build the whole
-// documentation text at compile time: "Returns the EAN"_doc. Joined with +.
+// documentation text at compile time. Written out whole, as help() shows it,
+// one source line per line of text:
+//   "Returns the EAN\n"
+//   "\n"
+//   "Returns:\n"
+//   "    (int): The EAN (encoded as an integer in hex)"_doc
 template <FixedString Text>
 struct Doc {};
-
-template <FixedString A, FixedString B>
-constexpr Doc<A + B> operator+(Doc<A>, Doc<B>) {
-    return {};
-}
 
 template <FixedString Text>
 constexpr Doc<Text> operator""_doc() {
     return {};
 }
-
-// A docstring section after the summary: a blank line, the heading, then the
-// body indented by four spaces (further body lines carry their own indent).
-// "Gets the name"_doc + returns<"(str): The name">.
-template <FixedString Heading, FixedString Body>
-inline constexpr Doc<FixedString("\n\n") + Heading + FixedString(":\n    ") + Body> section{};
-
-template <FixedString Body>
-inline constexpr auto returns = section<"Returns", Body>;
-template <FixedString Body>
-inline constexpr auto parameters = section<"Parameters", Body>;
-template <FixedString Body>
-inline constexpr auto raises = section<"Raises", Body>;
-template <FixedString Body>
-inline constexpr auto note = section<"Note", Body>;
 
 }  // namespace brisel_qx_api

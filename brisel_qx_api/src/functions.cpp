@@ -30,22 +30,32 @@ std::string format_ean(uint64_t ean) { return qx_sdk_client::util::format_ean(ea
 
 PyMethodDef& get_api_version_function() {
     static PyMethodDef def = function<"get_api_version", get_api_version>(
-        "Gets the version of this API"_doc + returns<"(int, int, int): A tuple with (major, minor, patch)">);
+        "Gets the version of this API\n"
+        "\n"
+        "Returns:\n"
+        "    (int, int, int): A tuple with (major, minor, patch)"_doc);
     return def;
 }
 
 PyMethodDef& get_api_version_string_function() {
     static PyMethodDef def = function<"get_api_version_string", get_api_version_string>(
-        "Gets the version string of this api"_doc + returns<"(str): A string using semver format: X.X.X">);
+        "Gets the version string of this api\n"
+        "\n"
+        "Returns:\n"
+        "    (str): A string using semver format: X.X.X"_doc);
     return def;
 }
 
 PyMethodDef& format_ean_function() {
     static PyMethodDef def = function<"format_ean", format_ean, "ean">(
         "A helper function to format the given ean as:\n"
-        "XX-XXXXX-XXXXX-X"_doc +
-        parameters<"ean (int): Ean to format"> +
-        returns<"(str): A formatted string">);
+        "XX-XXXXX-XXXXX-X\n"
+        "\n"
+        "Parameters:\n"
+        "    ean (int): Ean to format\n"
+        "\n"
+        "Returns:\n"
+        "    (str): A formatted string"_doc);
     return def;
 }
 

@@ -71,6 +71,8 @@ PacketGeneratorSettings make_packet_generator_config(bool enabled, types::PgPayl
     return {enabled, payload_size, payload_type, validity, burst_size};
 }
 
+// The class docstrings are the shipped ones: typos ("ethernate", "continous"),
+// a leading space, type names Python has not (u8, u16, u32) and uneven spacing included.
 ClassDefinition interface_status_class{
     .qualified_name = "brisel_qx_api.InterfaceStatus",
     .doc = "Interface status is used to hold the response when querying the\n"

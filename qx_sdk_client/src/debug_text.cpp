@@ -87,6 +87,7 @@ bool needs_unicode_escape(char32_t code_point) {
     return extends_grapheme(*property) || !is_printable(code_point, *property);
 }
 
+// \u{1b}: the form the debug text has always had, neither C's nor Python's.
 void write_unicode_escape(std::string& sink, char32_t code_point) {
     static constexpr char digits[] = "0123456789abcdef";
     char hex[8];
@@ -139,6 +140,7 @@ void write_quoted(std::string& sink, std::string_view text) {
     sink.push_back('"');
 }
 
+// Name or Name("text"), as shipped: messages that scripts match on carry it.
 void Error::write_debug_text(std::string& sink) const {
     sink.append(kind_name(kind_));
     if (kind_has_text(kind_)) {

@@ -23,7 +23,7 @@ constexpr std::array<KindInfo, Error::kind_count> kind_table{{
     {"ClientSoftwareTooOldForDevice", false},
     {"ConnectionError", false},
     {"DeviceDiscoveryError", true},
-    {"FailedToAquireLock", false},
+    {"FailedToAquireLock", false},  // "Aquire" as shipped: scripts match on it
     {"FileOpenError", true},
     {"FileReadError", true},
     {"NetworkError", false},
@@ -100,7 +100,7 @@ Error protocol_to_client_error(ProtocolError error) {
         case ProtocolError::Kind::ChunkRejected:
             return Error(Error::Kind::NotImplemented);
         case ProtocolError::Kind::ProtocolStatus: {
-            std::string text = "An error ocurred in the protocol \"";
+            std::string text = "An error ocurred in the protocol \"";  // "ocurred" as shipped
             const char* name = qx_protocol_status_name(error.status());
             text += name != nullptr ? name : "QX_PROTOCOL_STATUS_RESERVED";
             text += '"';

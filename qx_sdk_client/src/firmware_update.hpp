@@ -6,17 +6,14 @@
 #include <chrono>
 #include <cstdint>
 
+#include "qx_sdk_protocol/src/enumeration.hpp"
+
 namespace qx_sdk_client::device {
 
-// The values are shared with the Python module's enumeration unchanged.
-enum class FirmwareUpdateResult : uint8_t {
-    Success = 0,
-    TransferError = 1,
-    FirmwareFailedSignatureCheck = 2,
-    FirmwareCorrupt = 3,
-    FirmwareForOtherDevice = 4,
-    UnknownError = 5,
-};
+// Numbered 0 to 5 in this order; the values are shared with the Python
+// module's enumeration unchanged.
+QX_ENUMERATION(FirmwareUpdateResult, Success, TransferError, FirmwareFailedSignatureCheck, FirmwareCorrupt,
+               FirmwareForOtherDevice, UnknownError)
 
 // Called on the updating thread while the device's lock is held, so an
 // implementation must not use the device being updated (such a call fails

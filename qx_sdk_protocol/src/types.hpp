@@ -7,29 +7,26 @@
 #include <vector>
 
 #include "qx_sdk_protocol/codec/qx_types.h"
+#include "qx_sdk_protocol/src/enumeration.hpp"
 #include "qx_sdk_protocol/src/protocol_error.hpp"
 #include "qx_sdk_protocol/src/service_status.hpp"
 
 namespace qx_sdk_protocol::types {
 
-enum class EthLinkSpeed : uint8_t {
-    Speed10MbitFullDuplex = 0,
-    Speed10MbitHalfDuplex = 1,
-    Speed100MbitFullDuplex = 2,
-    Speed100MbitHalfDuplex = 3,
-    Speed1000MbitFullDuplex = 4,
-    Speed1000MbitHalfDuplex = 5,
-};
-enum class EthRole : uint8_t { Leader = 0, LeaderPreferred = 1, Follower = 2, FollowerPreferred = 3 };
-enum class EthAnegMode : uint8_t { AnegDisabled = 0, IEEEAnegEnabled = 1 };
-enum class EthLinkState : uint8_t { Up = 0, Down = 1 };
-enum class InterfaceType : uint8_t { T1 = 0, T = 1 };
-enum class Tc10State : uint8_t { Normal = 0, Sleep = 1, SleepFailed = 2, SleepAborted = 3 };
-enum class Tc10Command : uint8_t { WakeUp = 0, Sleep = 1 };
-enum class CableTestHarnessStatus : uint8_t { CableOpen = 0, CableShorted = 1, CableGood = 2 };
-enum class PgPayloadSize : uint8_t { Size64 = 0, Size1518 = 1 };
-enum class PgPayloadType : uint8_t { PseudoRandom = 0, Alternating = 1, OnlyOnes = 2, OnlyZeroes = 3 };
-enum class PgPacketValidity : uint8_t { GoodCrc = 0, SymbolErrorsBadCrc = 1 };
+// Each numbered 0, 1, 2, ... in the order listed; the Python module's
+// enumerations carry the same numbers.
+QX_ENUMERATION(EthLinkSpeed, Speed10MbitFullDuplex, Speed10MbitHalfDuplex, Speed100MbitFullDuplex,
+               Speed100MbitHalfDuplex, Speed1000MbitFullDuplex, Speed1000MbitHalfDuplex)
+QX_ENUMERATION(EthRole, Leader, LeaderPreferred, Follower, FollowerPreferred)
+QX_ENUMERATION(EthAnegMode, AnegDisabled, IEEEAnegEnabled)
+QX_ENUMERATION(EthLinkState, Up, Down)
+QX_ENUMERATION(InterfaceType, T1, T)
+QX_ENUMERATION(Tc10State, Normal, Sleep, SleepFailed, SleepAborted)
+QX_ENUMERATION(Tc10Command, WakeUp, Sleep)
+QX_ENUMERATION(CableTestHarnessStatus, CableOpen, CableShorted, CableGood)
+QX_ENUMERATION(PgPayloadSize, Size64, Size1518)
+QX_ENUMERATION(PgPayloadType, PseudoRandom, Alternating, OnlyOnes, OnlyZeroes)
+QX_ENUMERATION(PgPacketValidity, GoodCrc, SymbolErrorsBadCrc)
 
 struct EthInterfaceConfig {
     std::vector<EthLinkSpeed> speed;

@@ -3,6 +3,8 @@ threads may do with the device meanwhile."""
 
 import os
 import re
+import signal
+import subprocess
 import threading
 import time
 import weakref
@@ -359,3 +361,115 @@ def test_a_large_image_in_many_chunks(updater, fake):
     updater.update_firmware_from_blob(image, callbacks)
     assert (callbacks.reports, callbacks.last) == (250, 1_000_000)
     assert received_image(fake) == image
+
+
+# Ctrl-C during an update. The update cannot be cut short; a KeyboardInterrupt
+# that lands in a callback is printed like any failure there, and comes out of
+# the update call once the update is over.
+
+SMALL_CHUNK = 512
+SMALL_PROGRESS = [512, 1024, 1536, 2048, 2560, 2564]
+
+
+def all_calls(progress, result=qx.FirmwareUpdateResult.Success):
+    return ([("update_started", len(IMAGE))] + [("report_progress", n) for n in progress]
+            + [("start_finalizing",), ("update_finished", result)])
+
+
+class Interrupted(KeyboardInterrupt):
+    pass
+
+
+class RaisesOnThirdReport(Recording):
+    error = None  # set on the object: the base class's constructor takes no arguments
+    reports = 0
+
+    def report_progress(self, total_transferred_bytes):
+        super().report_progress(total_transferred_bytes)
+        self.reports += 1
+        if self.reports == 3:
+            raise self.error
+
+
+@pytest.mark.parametrize("error, comes_out", [
+    (KeyboardInterrupt(), True),
+    (Interrupted("a subclass"), True),
+    (ValueError("printed and dropped"), False),
+])
+def test_ctrl_c_in_a_callback_comes_out_once_the_update_is_over(updater, fake, capfd, error, comes_out):
+    fake.set("firmware.chunk_size", SMALL_CHUNK)
+    callbacks = RaisesOnThirdReport()
+    callbacks.error = error
+    if comes_out:
+        with pytest.raises(KeyboardInterrupt) as caught:
+            updater.update_firmware_from_blob(IMAGE, callbacks)
+        assert caught.value is error
+        assert caught.value.__context__ is None
+    else:
+        assert updater.update_firmware_from_blob(IMAGE, callbacks) is None
+    # The update went on to its end: every report, the finalize exchange.
+    assert callbacks.calls == all_calls(SMALL_PROGRESS)
+    assert fake.get("firmware.finalize_count") == "1"
+    assert received_image(fake) == IMAGE
+    lines = failed_lines(capfd.readouterr().out)
+    assert len(lines) == 1
+    assert lines[0].startswith(f"{FAILED_LINE}PyErr {{ type: {type(error)!r}, value: {error!r}, traceback: Some(")
+    # Nothing is left pending: the device object is free and works.
+    assert updater.get_name() == "QX Updater"
+
+
+def test_of_several_ctrl_c_the_first_comes_out_also_when_the_update_failed(updater, fake, capfd, tmp_path):
+    image_file = tmp_path / "firmware.img"
+    image_file.write_bytes(IMAGE)
+    fake.set("firmware.finalize_status", 3)  # the device refuses the image
+
+    class InterruptsEveryReport(Recording):
+        def report_progress(self, total_transferred_bytes):
+            super().report_progress(total_transferred_bytes)
+            raise Interrupted(total_transferred_bytes)
+
+    callbacks = InterruptsEveryReport()
+    with pytest.raises(Interrupted) as caught:
+        updater.update_firmware_from_path(str(image_file), callbacks)
+    assert caught.value.args == (PROGRESS[0],)
+    # What the update itself came to goes with the interrupt.
+    failure = caught.value.__context__
+    assert type(failure) is qx.OperationFailed and failure.args == ("Operation failed",)
+    assert callbacks.calls == all_calls(PROGRESS, qx.FirmwareUpdateResult.UnknownError)
+    assert len(failed_lines(capfd.readouterr().out)) == len(PROGRESS)
+
+
+def test_a_real_ctrl_c_while_the_update_waits_on_the_device(updater, fake, capfd):
+    """SIGINT from another process, most likely while the module waits for a
+    chunk's reply: the interpreter raises KeyboardInterrupt in the next
+    callback, and the update call raises it once the update is over."""
+    fake.set("firmware.chunk_size", SMALL_CHUNK)
+    fake.fault(51, "always", "delay 50")  # each chunk's reply
+    sender = []
+
+    class SendsCtrlC(Recording):
+        def update_started(self, total_bytes):
+            super().update_started(total_bytes)
+            sender.append(subprocess.Popen(["/bin/sh", "-c", f"sleep 0.1; kill -INT {os.getpid()}"]))
+
+        def update_finished(self, update_result):
+            super().update_finished(update_result)
+            sender[0].wait(JOIN_TIMEOUT)  # so that the signal is in before the update returns
+
+    callbacks = SendsCtrlC()
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            updater.update_firmware_from_blob(IMAGE, callbacks)
+    finally:
+        signal.signal(signal.SIGINT, previous)
+        for process in sender:
+            process.wait(JOIN_TIMEOUT)
+    assert sender[0].returncode == 0
+    # The update went on to its end; the one callback that the interrupt cut
+    # short may have missed recording its call.
+    assert fake.get("firmware.finalize_count") == "1"
+    assert received_image(fake) == IMAGE
+    assert len(set(all_calls(SMALL_PROGRESS)) - set(callbacks.calls)) <= 1
+    lines = failed_lines(capfd.readouterr().out)
+    assert len(lines) == 1 and lines[0].startswith(FAILED_LINE + "PyErr { type: <class 'KeyboardInterrupt'>")

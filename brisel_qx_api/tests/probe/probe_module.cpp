@@ -1,8 +1,9 @@
 // _qx_probe: an extension for the tests only, built from the module's own
-// objects. It reaches what the public classes do not reach yet: the mapping
-// of every SDK error kind, the argument conversions of the handle methods
-// (text, bytes, configurations by attribute), the SDK records as results, and
-// the exclusive borrow of a handle-like class while Python runs inside it.
+// objects. It reaches without a device what the public classes reach only
+// through one: the mapping of every SDK error kind (some of which no device
+// can bring about), the argument conversions of the handle methods (text,
+// bytes, configurations by attribute), the SDK records as results, and the
+// exclusive borrow of a handle-like class while Python runs inside it.
 #include <string>
 
 #include "brisel_qx_api/src/exceptions.hpp"
