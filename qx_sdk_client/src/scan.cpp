@@ -62,25 +62,6 @@ void connect_and_keep(const Client& client, const mdns::ResolvedService& service
     }
 }
 
-// One worker: takes services from the channel, which hands each to one
-// worker only, until the daemon has stopped and everything it queued before
-// that is taken.
-void drain(const Client& client, mdns::Receiver& receiver, Findings& found) noexcept {
-    try {
-        while (true) {
-            std::expected<mdns::ResolvedService, mdns::RecvError> service = receiver.recv();
-            if (!service) {
-                return;
-            }
-            connect_and_keep(client, *service, found);
-        }
-    } catch (...) {
-        // Only memory exhaustion gets here; the scan reports it rather than
-        // return a list that silently lacks devices.
-        found.mark_failed();
-    }
-}
-
 // A daemon that does not stop within the bound still closes the channel, so
 // the workers end; the devices already found are kept and the leftover stop
 // is only reported.
@@ -94,22 +75,30 @@ void stop_daemon(mdns::ServiceDaemon& daemon, std::chrono::milliseconds bound) n
     }
 }
 
-// The scan's workers. On every way out of the scan the daemon is asked to
-// stop and every worker is joined, so no joinable thread is destroyed, no
-// worker waits on a channel that stays open, and none outlives the scan.
+// The scan's workers, taking services from the channel, which hands each to
+// one of them. A worker that takes a service when no other is left waiting
+// for the next starts another, up to CONNECT_WORKERS: a service reported
+// while the others are busy connecting is taken at once, and a scan of a
+// few quick devices runs one or two threads, not a pool's worth to wake and
+// join at its end. On every way out of the scan the daemon is asked to stop
+// and every worker is joined, so no joinable thread is destroyed, no worker
+// waits on a channel that stays open, and none outlives the scan.
 class Workers {
 public:
-    Workers(mdns::ServiceDaemon& daemon, std::chrono::milliseconds bound) : daemon_(daemon), bound_(bound) {
+    Workers(const Client& client, mdns::Receiver& receiver, Findings& found, mdns::ServiceDaemon& daemon,
+            std::chrono::milliseconds bound)
+        : client_(client), receiver_(receiver), found_(found), daemon_(daemon), bound_(bound) {
+        // Never grown past this, so a thread object stays where stop() finds it.
         threads_.reserve(CONNECT_WORKERS);
     }
     Workers(const Workers&) = delete;
     Workers& operator=(const Workers&) = delete;
     ~Workers() { stop(); }
 
-    // Throws what std::thread throws when no thread can be started.
-    template <typename... Args>
-    void start(Args&&... args) {
-        threads_.emplace_back(std::forward<Args>(args)...);
+    // Throws what std::thread throws when the thread cannot be started.
+    void start_first() {
+        std::lock_guard lock(mutex_);
+        start_locked();
     }
 
     void stop() noexcept {
@@ -117,10 +106,21 @@ public:
             daemon_stopped_ = true;
             stop_daemon(daemon_, bound_);
         }
-        for (std::thread& thread : threads_) {
+        // Joined in the order started. A worker may start another until
+        // it ends, so the list is read again after every join; once all
+        // listed have ended, nobody is left to add one.
+        for (std::size_t next = 0;; ++next) {
+            std::thread* thread = nullptr;
+            {
+                std::lock_guard lock(mutex_);
+                if (next == threads_.size()) {
+                    return;
+                }
+                thread = &threads_[next];
+            }
             try {
-                if (thread.joinable()) {
-                    thread.join();
+                if (thread->joinable()) {
+                    thread->join();
                 }
             } catch (...) {
             }
@@ -128,10 +128,60 @@ public:
     }
 
 private:
+    void start_locked() {
+        threads_.emplace_back(&Workers::work, this);
+        ++idle_;
+    }
+
+    // Until the daemon has stopped and everything it queued before that is
+    // taken.
+    void work() noexcept {
+        try {
+            while (true) {
+                std::expected<mdns::ResolvedService, mdns::RecvError> service = receiver_.recv();
+                if (!service) {
+                    return;
+                }
+                took_one();
+                connect_and_keep(client_, *service, found_);
+                free_again();
+            }
+        } catch (...) {
+            // Only memory exhaustion gets here; the scan reports it rather
+            // than return a list that silently lacks devices.
+            found_.mark_failed();
+        }
+    }
+
+    void took_one() noexcept {
+        std::lock_guard lock(mutex_);
+        --idle_;
+        if (idle_ == 0 && threads_.size() < CONNECT_WORKERS) {
+            try {
+                start_locked();
+            } catch (...) {
+                // Fewer workers only make dead services cost more of the
+                // caller's time.
+            }
+        }
+    }
+
+    void free_again() {
+        std::lock_guard lock(mutex_);
+        ++idle_;
+    }
+
+    const Client& client_;
+    mdns::Receiver& receiver_;
+    Findings& found_;
     mdns::ServiceDaemon& daemon_;
     std::chrono::milliseconds bound_;
-    std::vector<std::thread> threads_;
     bool daemon_stopped_ = false;
+    std::mutex mutex_;
+    // Guarded by mutex_: the workers, and how many of them are free to take
+    // the next service.
+    std::vector<std::thread> threads_;
+    std::size_t idle_ = 0;
 };
 
 steady_clock::time_point saturating_deadline(steady_clock::time_point start, std::chrono::nanoseconds duration) {
@@ -153,23 +203,13 @@ steady_clock::time_point saturating_deadline(steady_clock::time_point start, std
     }
 
     Findings found;
-    Workers workers(*daemon, shutdown_bound);
-    const auto start_worker = [&] {
-        workers.start(drain, std::cref(client), std::ref(*receiver), std::ref(found));
-    };
+    Workers workers(client, *receiver, found, *daemon, shutdown_bound);
     try {
-        start_worker();
+        workers.start_first();
     } catch (const std::system_error&) {
         return discovery_error("Failed to start the discovery worker thread");
     }
     const steady_clock::time_point started = steady_clock::now();
-    // Fewer workers only make dead services cost more of the caller's time.
-    try {
-        for (std::size_t count = 1; count < CONNECT_WORKERS; ++count) {
-            start_worker();
-        }
-    } catch (...) {
-    }
 
     if (scan_duration > std::chrono::nanoseconds::zero()) {
         std::this_thread::sleep_until(saturating_deadline(started, scan_duration));
