@@ -1,6 +1,6 @@
 // Discovery: a scan browses by mDNS for a fixed time, connects every device
 // it hears of, and returns them sorted. Each scan stands alone: its daemon
-// and its worker thread end before it returns, and only the devices live on.
+// and its worker threads end before it returns, and only the devices live on.
 #pragma once
 
 #include <chrono>
@@ -28,13 +28,14 @@ public:
     // scan_for_devices_with_timeout(DEFAULT_SCAN_TIMEOUT).
     [[nodiscard]] error::Result<std::vector<device::Device>> scan_for_devices() const;
 
-    // Browses for `scan_duration` (counted from the worker's start), then
-    // waits until every service already reported has been connected, so a
-    // scan takes at least its duration. Devices that fail to connect are
-    // reported on stdout and left out. Sorted by (EAN, serial number),
-    // stable, duplicates kept. DeviceDiscoveryError when the daemon, the
-    // browse or the worker thread cannot be started, or for a negative
-    // duration; never throws.
+    // Browses for `scan_duration` (counted from the first worker's start),
+    // then waits until every service already reported has been connected, so
+    // a scan takes at least its duration. Up to 16 services are connected at
+    // once. Devices that fail to connect are reported on stdout and left out.
+    // Sorted by (EAN, serial number), stable (equal devices in the order
+    // their creation finished), duplicates kept. DeviceDiscoveryError when
+    // the daemon, the browse or the first worker thread cannot be started,
+    // or for a negative duration; never throws.
     [[nodiscard]] error::Result<std::vector<device::Device>> scan_for_devices_with_timeout(
         std::chrono::nanoseconds scan_duration) const;
 

@@ -1,10 +1,14 @@
 #include "qx_sdk_client/src/scan.hpp"
 
+#include <atomic>
+#include <cstddef>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "qx_sdk_client/src/stdout_line.hpp"
 
@@ -19,13 +23,38 @@ std::unexpected<Error> discovery_error(std::string text) {
     return std::unexpected(Error(Error::Kind::DeviceDiscoveryError, std::move(text)));
 }
 
+// Up to this many services are connected at once: an address that never
+// answers holds its worker for the client's timeout, and these run side by
+// side instead of adding up while the caller waits.
+constexpr std::size_t CONNECT_WORKERS = 16;
+
+// What the workers hand back; several of them write at once.
+class Findings {
+public:
+    void keep(device::Device device) {
+        std::lock_guard lock(mutex_);
+        devices_.push_back(std::move(device));
+    }
+    void mark_failed() noexcept { failed_ = true; }
+    bool failed() const noexcept { return failed_; }
+    // In the order the workers kept them; only once every worker has ended.
+    std::vector<device::Device> take() {
+        std::lock_guard lock(mutex_);
+        return std::move(devices_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<device::Device> devices_;
+    std::atomic<bool> failed_ = false;
+};
+
 // A connection failure is the device's problem, not the scan's: it is
 // reported and the scan goes on without it.
-void connect_and_keep(const Client& client, const mdns::ResolvedService& service,
-                      std::vector<device::Device>& found) {
+void connect_and_keep(const Client& client, const mdns::ResolvedService& service, Findings& found) {
     Result<device::Device> device = client.connect_device(service);
     if (device) {
-        found.push_back(std::move(*device));
+        found.keep(std::move(*device));
     } else if (device.error().kind() == Error::Kind::ClientSoftwareTooOldForDevice) {
         util::print_stdout_line("Encountered a device with newer (incompatible) firmware");
     } else {
@@ -33,27 +62,8 @@ void connect_and_keep(const Client& client, const mdns::ResolvedService& service
     }
 }
 
-// Handles services one at a time in the order reported, until the daemon
-// has stopped and everything it queued before that is handled.
-void drain(const Client& client, mdns::Receiver& receiver, std::vector<device::Device>& found,
-           bool& failed) noexcept {
-    try {
-        while (true) {
-            std::expected<mdns::ResolvedService, mdns::RecvError> service = receiver.recv();
-            if (!service) {
-                return;
-            }
-            connect_and_keep(client, *service, found);
-        }
-    } catch (...) {
-        // Only memory exhaustion gets here; the scan reports it rather than
-        // return a list that silently lacks devices.
-        failed = true;
-    }
-}
-
 // A daemon that does not stop within the bound still closes the channel, so
-// the worker ends; the devices already found are kept and the leftover stop
+// the workers end; the devices already found are kept and the leftover stop
 // is only reported.
 void stop_daemon(mdns::ServiceDaemon& daemon, std::chrono::milliseconds bound) noexcept {
     try {
@@ -65,35 +75,113 @@ void stop_daemon(mdns::ServiceDaemon& daemon, std::chrono::milliseconds bound) n
     }
 }
 
-// Asks the daemon to stop and joins the worker on every way out of the
-// scan, so a joinable thread is never destroyed and the worker never
-// waits on a channel that stays open.
-class WorkerStop {
+// The scan's workers, taking services from the channel, which hands each to
+// one of them. A worker that takes a service when no other is left waiting
+// for the next starts another, up to CONNECT_WORKERS: a service reported
+// while the others are busy connecting is taken at once, and a scan of a
+// few quick devices runs one or two threads, not a pool's worth to wake and
+// join at its end. On every way out of the scan the daemon is asked to stop
+// and every worker is joined, so no joinable thread is destroyed, no worker
+// waits on a channel that stays open, and none outlives the scan.
+class Workers {
 public:
-    WorkerStop(mdns::ServiceDaemon& daemon, std::thread& worker, std::chrono::milliseconds bound)
-        : daemon_(daemon), worker_(worker), bound_(bound) {}
-    WorkerStop(const WorkerStop&) = delete;
-    WorkerStop& operator=(const WorkerStop&) = delete;
-    ~WorkerStop() { stop(); }
+    Workers(const Client& client, mdns::Receiver& receiver, Findings& found, mdns::ServiceDaemon& daemon,
+            std::chrono::milliseconds bound)
+        : client_(client), receiver_(receiver), found_(found), daemon_(daemon), bound_(bound) {
+        // Never grown past this, so a thread object stays where stop() finds it.
+        threads_.reserve(CONNECT_WORKERS);
+    }
+    Workers(const Workers&) = delete;
+    Workers& operator=(const Workers&) = delete;
+    ~Workers() { stop(); }
+
+    // Throws what std::thread throws when the thread cannot be started.
+    void start_first() {
+        std::lock_guard lock(mutex_);
+        start_locked();
+    }
 
     void stop() noexcept {
         if (!daemon_stopped_) {
             daemon_stopped_ = true;
             stop_daemon(daemon_, bound_);
         }
-        try {
-            if (worker_.joinable()) {
-                worker_.join();
+        // Joined in the order started. A worker may start another until
+        // it ends, so the list is read again after every join; once all
+        // listed have ended, nobody is left to add one.
+        for (std::size_t next = 0;; ++next) {
+            std::thread* thread = nullptr;
+            {
+                std::lock_guard lock(mutex_);
+                if (next == threads_.size()) {
+                    return;
+                }
+                thread = &threads_[next];
             }
-        } catch (...) {
+            try {
+                if (thread->joinable()) {
+                    thread->join();
+                }
+            } catch (...) {
+            }
         }
     }
 
 private:
+    void start_locked() {
+        threads_.emplace_back(&Workers::work, this);
+        ++idle_;
+    }
+
+    // Until the daemon has stopped and everything it queued before that is
+    // taken.
+    void work() noexcept {
+        try {
+            while (true) {
+                std::expected<mdns::ResolvedService, mdns::RecvError> service = receiver_.recv();
+                if (!service) {
+                    return;
+                }
+                took_one();
+                connect_and_keep(client_, *service, found_);
+                free_again();
+            }
+        } catch (...) {
+            // Only memory exhaustion gets here; the scan reports it rather
+            // than return a list that silently lacks devices.
+            found_.mark_failed();
+        }
+    }
+
+    void took_one() noexcept {
+        std::lock_guard lock(mutex_);
+        --idle_;
+        if (idle_ == 0 && threads_.size() < CONNECT_WORKERS) {
+            try {
+                start_locked();
+            } catch (...) {
+                // Fewer workers only make dead services cost more of the
+                // caller's time.
+            }
+        }
+    }
+
+    void free_again() {
+        std::lock_guard lock(mutex_);
+        ++idle_;
+    }
+
+    const Client& client_;
+    mdns::Receiver& receiver_;
+    Findings& found_;
     mdns::ServiceDaemon& daemon_;
-    std::thread& worker_;
     std::chrono::milliseconds bound_;
     bool daemon_stopped_ = false;
+    std::mutex mutex_;
+    // Guarded by mutex_: the workers, and how many of them are free to take
+    // the next service.
+    std::vector<std::thread> threads_;
+    std::size_t idle_ = 0;
 };
 
 steady_clock::time_point saturating_deadline(steady_clock::time_point start, std::chrono::nanoseconds duration) {
@@ -114,29 +202,26 @@ steady_clock::time_point saturating_deadline(steady_clock::time_point start, std
         return discovery_error("Failed to browse for service");
     }
 
-    std::vector<device::Device> found;
-    bool worker_failed = false;
-    std::thread worker;
+    Findings found;
+    Workers workers(client, *receiver, found, *daemon, shutdown_bound);
     try {
-        worker = std::thread(drain, std::cref(client), std::ref(*receiver), std::ref(found),
-                             std::ref(worker_failed));
+        workers.start_first();
     } catch (const std::system_error&) {
-        stop_daemon(*daemon, shutdown_bound);
         return discovery_error("Failed to start the discovery worker thread");
     }
     const steady_clock::time_point started = steady_clock::now();
-    WorkerStop worker_stop(*daemon, worker, shutdown_bound);
 
     if (scan_duration > std::chrono::nanoseconds::zero()) {
         std::this_thread::sleep_until(saturating_deadline(started, scan_duration));
     }
-    worker_stop.stop();
+    workers.stop();
 
-    if (worker_failed) {
+    if (found.failed()) {
         return discovery_error("The discovery worker failed while connecting devices");
     }
-    sort_devices(found);
-    return found;
+    std::vector<device::Device> devices = found.take();
+    sort_devices(devices);
+    return devices;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "qx_sdk_client/src/stdout_line.hpp"
 
 #include <cerrno>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 
@@ -12,6 +13,10 @@ void print_stdout_line(std::string_view line) {
     text.append(line);
     text.push_back('\n');
 
+    // A write cut short (a signal, a socket's buffer) is finished before
+    // another thread's line may start, so the scan's workers print whole lines.
+    static std::mutex writing;
+    std::lock_guard lock(writing);
     const char* next = text.data();
     size_t left = text.size();
     while (left > 0) {

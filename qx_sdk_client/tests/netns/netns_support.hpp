@@ -134,12 +134,14 @@ inline std::vector<std::string> split_lines(const std::string& text) {
 }
 
 // advertise.py in a child process: services of the browsed type on
-// 127.0.0.1, named "<prefix>-<i>" with the i-th port.
+// 127.0.0.1, named "<prefix>-<i>" with the i-th port; with `each`, every
+// service from a responder of its own, as separate devices would be.
 class Advertiser {
 public:
     struct Options {
         std::vector<std::uint16_t> ports;
         bool ipv6 = false;
+        bool each = false;
         std::string name_prefix = "qx-test";
     };
 
@@ -163,6 +165,9 @@ public:
         }
         if (options.ipv6) {
             args.push_back("--ipv6");
+        }
+        if (options.each) {
+            args.push_back("--each");
         }
         std::vector<char*> argv;
         for (auto& arg : args) {
