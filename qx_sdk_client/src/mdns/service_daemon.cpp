@@ -10,6 +10,7 @@
 
 #include "qx_sdk_client/src/mdns/bounded_run.hpp"
 #include "qx_sdk_client/src/mdns/browse_session.hpp"
+#include "qx_sdk_client/src/mdns/server_descriptors.hpp"
 #include "qx_sdk_client/src/mdns/service_type.hpp"
 
 namespace qx_sdk_client::mdns {
@@ -143,7 +144,16 @@ std::expected<ServiceDaemon, std::string> ServiceDaemon::create() {
     AvahiServerConfig config;
     avahi_server_config_init(&config);
     configure_as_browser_only(config);
+    std::expected<ServerDescriptors, std::string> descriptors = ServerDescriptors::reserve(config);
+    if (!descriptors) {
+        avahi_server_config_free(&config);
+        return std::unexpected(std::move(descriptors.error()));
+    }
     int error = 0;
+    // Given back at the last moment: avahi opens its sockets first thing,
+    // so only a descriptor that another thread opens in between could take
+    // one of the freed slots.
+    descriptors->release();
     core->server =
         avahi_server_new(avahi_threaded_poll_get(core->poll), &config, &on_server_state, nullptr, &error);
     avahi_server_config_free(&config);

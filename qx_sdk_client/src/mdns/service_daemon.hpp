@@ -40,7 +40,8 @@ public:
     static constexpr std::chrono::milliseconds default_shutdown_bound{2000};
 
     // Binds the mDNS port (shared with any other responder on the host),
-    // publishes nothing, and starts the daemon's thread.
+    // publishes nothing, and starts the daemon's thread. Fails, and starts
+    // nothing, when the sockets the daemon needs cannot be opened.
     [[nodiscard]] static std::expected<ServiceDaemon, std::string> create();
 
     // `service_type` as "_name._tcp.local." (the final dot optional).

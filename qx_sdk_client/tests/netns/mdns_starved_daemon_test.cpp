@@ -1,0 +1,112 @@
+// Starting the discovery daemon when what avahi-core opens cannot be had
+// must end in an error: avahi itself would carry on and fail an assertion,
+// killing the whole process. Each case runs in a child process of its own.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <iterator>
+#include <string>
+
+#include "qx_sdk_client/src/mdns/service_daemon.hpp"
+#include "qx_sdk_client/tests/netns/netns_support.hpp"
+
+namespace {
+
+using qx_sdk_client::mdns::ServiceDaemon;
+
+// Lowers the soft limit so that exactly `free` more descriptors can be
+// opened: up to the first free slot past them. Descriptors above the limit
+// stay usable.
+bool leave_free(rlim_t free) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return false;
+    }
+    const int scan_end = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 4096));
+    rlim_t seen = 0;
+    for (int fd = 0; fd < scan_end; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0) {
+            continue;
+        }
+        if (seen == free) {
+            limit.rlim_cur = static_cast<rlim_t>(fd);
+            return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+        }
+        ++seen;
+    }
+    return false;
+}
+
+// As a sandbox that allows only internet sockets does.
+bool refuse_netlink_sockets() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_NETLINK, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAFNOSUPPORT),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0;
+}
+
+[[noreturn]] void fail_with(int code, const char* why) {
+    std::fputs(why, stderr);
+    std::fflush(stderr);
+    _exit(code);
+}
+
+// Exits 0 when the daemon was refused and every descriptor that its start
+// took is closed again.
+template <typename Starve>
+[[noreturn]] void start_starved(Starve starve) {
+    if (!starve()) {
+        fail_with(3, "could not starve the process");
+    }
+    const std::size_t before = qx_netns_test::open_fd_count();
+    const bool started = ServiceDaemon::create().has_value();
+    if (started) {
+        fail_with(1, "the daemon started");
+    }
+    if (qx_netns_test::open_fd_count() != before) {
+        fail_with(2, "a descriptor was left open");
+    }
+    _exit(0);
+}
+
+class StarvedDaemonStart : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const std::string refusal = qx_netns_test::multicast_refusal(); !refusal.empty()) {
+            FAIL() << refusal;
+        }
+    }
+};
+
+TEST_F(StarvedDaemonStart, NetlinkRefusedByTheSandboxIsAnError) {
+    EXPECT_EXIT(start_starved(refuse_netlink_sockets), ::testing::ExitedWithCode(0), "");
+}
+
+// The daemon's poll loop takes two of them for its wake-up pipe, so avahi
+// would get its multicast sockets but not its netlink socket.
+TEST_F(StarvedDaemonStart, TooFewDescriptorsForTheServerAreAnError) {
+    for (const rlim_t free : {3, 4}) {
+        SCOPED_TRACE("descriptors free: " + std::to_string(free));
+        EXPECT_EXIT(start_starved([free] { return leave_free(free); }), ::testing::ExitedWithCode(0), "");
+    }
+}
+
+}  // namespace
