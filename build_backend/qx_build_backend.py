@@ -12,11 +12,13 @@ import io
 import os
 import re
 import shutil
+import stat
 import subprocess
 import sys
 import sysconfig
 import tarfile
 import tempfile
+import time
 import zipfile
 from pathlib import Path
 
@@ -32,6 +34,9 @@ BUILD_DIR = ROOT / "build-wheel"
 # The module is built against the stable ABI of CPython 3.10 (Py_LIMITED_API).
 PYTHON_TAG = "cp310"
 ABI_TAG = "abi3"
+# Wheel entries carry this time unless SOURCE_DATE_EPOCH says otherwise, so
+# that the same build always gives the same bytes. Zip cannot go earlier.
+ZIP_EPOCH = (1980, 1, 1, 0, 0, 0)
 
 
 def get_requires_for_build_wheel(config_settings=None):
@@ -123,21 +128,32 @@ def _write_wheel(wheel_directory, staging, project):
     dist_info = f"{name}-{version}.dist-info"
     wheel_text = f"Wheel-Version: 1.0\nGenerator: qx_build_backend\nRoot-Is-Purelib: false\nTag: {tag}\n"
     path = wheel_directory / f"{name}-{version}-{tag}.whl"
+    entries = [(file.relative_to(staging).as_posix(), file.read_bytes(),
+                0o755 if file.stat().st_mode & 0o111 else 0o644)
+               for file in sorted(p for p in staging.rglob("*") if p.is_file())]
+    entries += [(f"{dist_info}/METADATA", _metadata(project), 0o644),
+                (f"{dist_info}/WHEEL", wheel_text.encode("utf-8"), 0o644)]
     record = io.StringIO()
     rows = csv.writer(record, lineterminator="\n")
-    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as wheel:
-        for file in sorted(p for p in staging.rglob("*") if p.is_file()):
-            arcname = file.relative_to(staging).as_posix()
-            data = file.read_bytes()
-            wheel.writestr(zipfile.ZipInfo.from_file(file, arcname), data)
-            rows.writerow(_record_row(arcname, data))
-        for arcname, data in ((f"{dist_info}/METADATA", _metadata(project)),
-                              (f"{dist_info}/WHEEL", wheel_text.encode("utf-8"))):
-            wheel.writestr(arcname, data)
-            rows.writerow(_record_row(arcname, data))
-        rows.writerow((f"{dist_info}/RECORD", "", ""))
-        wheel.writestr(f"{dist_info}/RECORD", record.getvalue())
+    for arcname, data, _ in entries:
+        rows.writerow(_record_row(arcname, data))
+    rows.writerow((f"{dist_info}/RECORD", "", ""))
+    entries.append((f"{dist_info}/RECORD", record.getvalue().encode("utf-8"), 0o644))
+    date_time = _zip_date_time()
+    with zipfile.ZipFile(path, "w") as wheel:
+        for arcname, data, mode in entries:
+            info = zipfile.ZipInfo(arcname, date_time)
+            info.external_attr = (stat.S_IFREG | mode) << 16
+            info.compress_type = zipfile.ZIP_DEFLATED
+            wheel.writestr(info, data)
     return path.name
+
+
+def _zip_date_time():
+    epoch = os.environ.get("SOURCE_DATE_EPOCH")
+    if not epoch:
+        return ZIP_EPOCH
+    return max(ZIP_EPOCH, time.gmtime(int(epoch))[:6])
 
 
 def _record_row(arcname, data):

@@ -15,11 +15,13 @@ import os
 import pathlib
 import re
 import shutil
+import stat
 import subprocess
 import sys
 import sysconfig
 import tarfile
 import tempfile
+import time
 import types
 import zipfile
 
@@ -119,6 +121,35 @@ def test_pip_wheel_packs_the_same_build_as_a_cp310_abi3_wheel(env):
             continue
         expected = base64.urlsafe_b64encode(hashlib.sha256(files[path]).digest()).rstrip(b"=").decode()
         assert (digest, size) == (f"sha256={expected}", str(len(files[path]))), path
+
+
+def build_wheel(env, name, **environment):
+    wheels = env.root / name
+    run([env.python, "-m", "pip", "wheel", "--no-deps", "-w", wheels, "."], cwd=env.source,
+        env={**env.environment, **environment})
+    (wheel,) = wheels.iterdir()
+    return wheel
+
+
+def test_wheel_is_deflated_and_the_same_bytes_from_every_build(env):
+    first = build_wheel(env, "first")
+    # Files staged anew with another modification time must not change the wheel.
+    stub = env.source / "brisel_qx_api" / "brisel_qx_api-stubs" / "__init__.pyi"
+    os.utime(stub, (1_000_000_000, 1_000_000_000))
+    second = build_wheel(env, "second")
+    assert first.read_bytes() == second.read_bytes()
+
+    with zipfile.ZipFile(first) as wheel:
+        infos = wheel.infolist()
+    assert {info.compress_type for info in infos} == {zipfile.ZIP_DEFLATED}
+    assert {info.external_attr >> 16 for info in infos} == {stat.S_IFREG | 0o644}
+    module = next(info for info in infos if info.filename == "brisel_qx_api.abi3.so")
+    assert module.compress_size < module.file_size * 0.6
+    assert len({info.date_time for info in infos}) == 1
+
+    epoch = 1_700_000_000
+    with zipfile.ZipFile(build_wheel(env, "dated", SOURCE_DATE_EPOCH=str(epoch))) as wheel:
+        assert {info.date_time for info in wheel.infolist()} == {time.gmtime(epoch)[:6]}
 
 
 def test_sdist_holds_the_sources_without_build_output(env):
