@@ -165,15 +165,19 @@ def _record_row(arcname, data):
 
 
 def _source_files():
-    """What git tracks (or would), else everything but build output."""
+    """What git tracks, else everything but build output, virtual environments and dist/."""
     if (ROOT / ".git").exists() and shutil.which("git"):
-        listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
-                                cwd=ROOT, check=True, capture_output=True).stdout
-        return sorted(p for p in listed.decode("utf-8").split("\0") if p and (ROOT / p).is_file())
+        listed = subprocess.run(["git", "ls-files", "-z", "--cached"], cwd=ROOT, capture_output=True)
+        if listed.returncode:
+            raise RuntimeError(f"git ls-files: {listed.stderr.decode(errors='replace').strip()}")
+        return sorted(p for p in listed.stdout.decode("utf-8").split("\0") if p and (ROOT / p).is_file())
     files = []
     for directory, subdirectories, names in os.walk(ROOT):
+        top = Path(directory) == ROOT
         subdirectories[:] = [d for d in subdirectories
-                             if d not in ("build", "__pycache__") and not d.startswith("build-")]
+                             if d not in ("build", "__pycache__", ".git") and not d.startswith("build-")
+                             and not (top and d == "dist")
+                             and not os.path.exists(os.path.join(directory, d, "pyvenv.cfg"))]
         files += [os.path.relpath(os.path.join(directory, n), ROOT) for n in names if not n.endswith(".pyc")]
     return sorted(f for f in files if f != "PKG-INFO")  # written anew
 

@@ -14,12 +14,10 @@ import io
 import os
 import pathlib
 import re
-import shutil
 import stat
 import subprocess
 import sys
 import sysconfig
-import tarfile
 import tempfile
 import time
 import types
@@ -27,27 +25,7 @@ import zipfile
 
 import pytest
 
-SOURCE = pathlib.Path(__file__).resolve().parents[3]
-STEP_TIMEOUT = 600
-
-
-def run(command, **kwargs):
-    result = subprocess.run([str(part) for part in command], capture_output=True, text=True,
-                            timeout=STEP_TIMEOUT, **kwargs)
-    assert result.returncode == 0, f"{command} failed:\n{result.stdout}\n{result.stderr}"
-    return result.stdout
-
-
-def copy_clean_tree(destination):
-    """The files git has or would take, without build directories or other output."""
-    listed = run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=SOURCE)
-    for relative in filter(None, listed.split("\0")):
-        source = SOURCE / relative
-        if source.is_file():
-            target = destination / relative
-            target.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(source, target)
-
+from build_support import STEP_TIMEOUT, copy_clean_tree, run
 
 @pytest.fixture(scope="module")
 def env():
@@ -150,19 +128,6 @@ def test_wheel_is_deflated_and_the_same_bytes_from_every_build(env):
     epoch = 1_700_000_000
     with zipfile.ZipFile(build_wheel(env, "dated", SOURCE_DATE_EPOCH=str(epoch))) as wheel:
         assert {info.date_time for info in wheel.infolist()} == {time.gmtime(epoch)[:6]}
-
-
-def test_sdist_holds_the_sources_without_build_output(env):
-    out = run([env.python, "-c", "import sys, qx_build_backend; print(qx_build_backend.build_sdist(sys.argv[1]))",
-               env.root], cwd=env.source, env={**env.environment, "PYTHONPATH": str(env.source / "build_backend")})
-    name = out.strip()
-    assert re.fullmatch(r"brisel_qx_api-\d+\.\d+\.\d+\.tar\.gz", name)
-    base = name[: -len(".tar.gz")]
-    with tarfile.open(env.root / name) as sdist:
-        members = {m.name[len(base) + 1:] for m in sdist.getmembers()}
-    assert {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "build_backend/qx_build_backend.py",
-            "brisel_qx_api/brisel_qx_api-stubs/__init__.pyi", "brisel_qx_api/src/lib.cpp"} <= members
-    assert not [m for m in members if m.startswith("build-wheel/")]
 
 
 def test_uninstall_leaves_nothing_importable(env):
