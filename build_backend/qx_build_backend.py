@@ -1,14 +1,16 @@
 """PEP 517 build backend: the project's CMake build, packed as a wheel.
 
-Only the hooks pip calls are here; pip reads the metadata from the built
-wheel. The wheel holds the extension module (Release, stripped) and its type
-stub package, exactly as `cmake --install` lays them out.
+Only the hooks pip calls are here. The wheel holds the extension module
+(Release, stripped) and its type stub package, exactly as `cmake --install`
+lays them out. The backend runs on every Python pip may start it with, so
+that on one too old for the module pip itself refuses, from the metadata.
 """
 
 import base64
 import csv
 import hashlib
 import io
+import json
 import os
 import re
 import shutil
@@ -24,7 +26,7 @@ from pathlib import Path
 
 try:
     import tomllib
-except ImportError:  # Python 3.10: the wheel runs there, but is built with 3.11+
+except ImportError:  # Python 3.10: the few [project] strings are read by hand
     tomllib = None
 
 # Hooks run in the root of the source tree.
@@ -45,6 +47,16 @@ def get_requires_for_build_wheel(config_settings=None):
 
 def get_requires_for_build_sdist(config_settings=None):
     return []
+
+
+def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
+    # pip checks Requires-Python from this before anything is compiled.
+    project = _project()
+    dist_info = Path(metadata_directory) / _dist_info(project)
+    dist_info.mkdir()
+    for name, data in _dist_info_files(project):
+        (dist_info / name).write_bytes(data)
+    return dist_info.name
 
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
@@ -69,11 +81,33 @@ def build_sdist(sdist_directory, config_settings=None):
 
 
 def _project():
-    if tomllib is None:
-        raise RuntimeError("building brisel_qx_api from source needs Python 3.11 or newer (tomllib)")
-    with open(ROOT / "pyproject.toml", "rb") as file:
-        project = dict(tomllib.load(file)["project"])
+    text = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
+    project = dict(tomllib.loads(text)["project"]) if tomllib else _project_strings(text)
     project["version"] = _version()
+    return project
+
+
+_TOML_TABLE = re.compile(r"\s*\[\[?\s*([^\]]*?)\s*\]\]?\s*(?:#.*)?")
+_TOML_STRING = re.compile(r"""\s*([A-Za-z0-9_-]+)\s*=\s*(?:"((?:[^"\\]|\\.)*)"|'([^']*)')\s*(?:#.*)?""")
+
+
+def _project_strings(text):
+    """The one-line string values of the [project] table, which is all the
+    backend reads from it; the fields it needs must be written that way."""
+    project, table = {}, None
+    for line in text.splitlines():
+        header = _TOML_TABLE.fullmatch(line)
+        if header:
+            table = header.group(1)
+            continue
+        value = _TOML_STRING.fullmatch(line) if table == "project" else None
+        if value:
+            key, basic, literal = value.groups()
+            # TOML's escapes in basic strings are JSON's, but for \U.
+            project[key] = literal if basic is None else json.loads(f'"{basic}"')
+    missing = [key for key in ("name", "description", "requires-python") if key not in project]
+    if missing:
+        raise RuntimeError(f"pyproject.toml: [project] needs {', '.join(missing)} as one-line strings")
     return project
 
 
@@ -101,7 +135,21 @@ def _metadata(project):
     return ("\n".join(lines) + "\n\n" + body).encode("utf-8")
 
 
-# ---- wheel ------------------------------------------------------------------
+def _dist_info(project):
+    return f"{project['name']}-{project['version']}.dist-info"
+
+
+def _wheel_tag():
+    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+    return f"{PYTHON_TAG}-{ABI_TAG}-{platform}"
+
+
+def _dist_info_files(project):
+    wheel_text = f"Wheel-Version: 1.0\nGenerator: qx_build_backend\nRoot-Is-Purelib: false\nTag: {_wheel_tag()}\n"
+    return (("METADATA", _metadata(project)), ("WHEEL", wheel_text.encode("utf-8")))
+
+
+# ---- build ------------------------------------------------------------------
 
 
 def _cmake_install(staging):
@@ -121,18 +169,17 @@ def _run(*command):
     subprocess.run([str(part) for part in command], check=True, stdout=sys.stderr)
 
 
+# ---- wheel ------------------------------------------------------------------
+
+
 def _write_wheel(wheel_directory, staging, project):
     name, version = project["name"], project["version"]
-    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
-    tag = f"{PYTHON_TAG}-{ABI_TAG}-{platform}"
-    dist_info = f"{name}-{version}.dist-info"
-    wheel_text = f"Wheel-Version: 1.0\nGenerator: qx_build_backend\nRoot-Is-Purelib: false\nTag: {tag}\n"
-    path = wheel_directory / f"{name}-{version}-{tag}.whl"
+    dist_info = _dist_info(project)
+    path = wheel_directory / f"{name}-{version}-{_wheel_tag()}.whl"
     entries = [(file.relative_to(staging).as_posix(), file.read_bytes(),
                 0o755 if file.stat().st_mode & 0o111 else 0o644)
                for file in sorted(p for p in staging.rglob("*") if p.is_file())]
-    entries += [(f"{dist_info}/METADATA", _metadata(project), 0o644),
-                (f"{dist_info}/WHEEL", wheel_text.encode("utf-8"), 0o644)]
+    entries += [(f"{dist_info}/{file}", data, 0o644) for file, data in _dist_info_files(project)]
     record = io.StringIO()
     rows = csv.writer(record, lineterminator="\n")
     for arcname, data, _ in entries:

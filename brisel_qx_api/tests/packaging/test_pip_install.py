@@ -25,24 +25,19 @@ import zipfile
 
 import pytest
 
-from build_support import STEP_TIMEOUT, copy_clean_tree, run
+from build_support import STEP_TIMEOUT, make_venv, pip_environment, run
+
 
 @pytest.fixture(scope="module")
-def env():
+def env(tree):
     with tempfile.TemporaryDirectory(prefix="qx-pip-") as directory:
         root = pathlib.Path(directory)
-        source = root / "source"
-        copy_clean_tree(source)
-        run([sys.executable, "-m", "venv", root / "venv"])
-        environment = {k: v for k, v in os.environ.items() if not k.startswith(("PIP_", "PYTHON"))}
-        environment.update(PIP_NO_INDEX="1", PIP_CONFIG_FILE=os.devnull, PIP_NO_CACHE_DIR="1",
-                           PIP_DISABLE_PIP_VERSION_CHECK="1", PYTHONNOUSERSITE="1")
-        environment.setdefault("CMAKE_BUILD_PARALLEL_LEVEL", "4")
-        python = root / "venv" / "bin" / "python"
-        run([python, "-m", "pip", "install", "."], cwd=source, env=environment)
+        python = make_venv(sys.executable, root / "venv")
+        environment = pip_environment()
+        run([python, "-m", "pip", "install", "."], cwd=tree, env=environment)
         site = pathlib.Path(run([python, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))"],
                                 env=environment).strip())
-        yield types.SimpleNamespace(root=root, source=source, python=python, environment=environment, site=site)
+        yield types.SimpleNamespace(root=root, source=tree, python=python, environment=environment, site=site)
 
 
 def in_venv(env, code):
