@@ -31,14 +31,13 @@ except ImportError:  # Python 3.10: the few [project] strings are read by hand
 
 # Hooks run in the root of the source tree.
 ROOT = Path.cwd()
-# Kept between builds, so that `pip wheel .` after `pip install .` rebuilds nothing.
-BUILD_DIR = ROOT / "build-wheel"
 # The module is built against the stable ABI of CPython 3.10 (Py_LIMITED_API).
 PYTHON_TAG = "cp310"
 ABI_TAG = "abi3"
 # Wheel entries carry this time unless SOURCE_DATE_EPOCH says otherwise, so
 # that the same build always gives the same bytes. Zip cannot go earlier.
 ZIP_EPOCH = (1980, 1, 1, 0, 0, 0)
+CONFIG_SETTINGS = ("build-dir",)
 
 
 def get_requires_for_build_wheel(config_settings=None):
@@ -51,6 +50,7 @@ def get_requires_for_build_sdist(config_settings=None):
 
 def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
     # pip checks Requires-Python from this before anything is compiled.
+    _settings(config_settings)
     project = _project()
     dist_info = Path(metadata_directory) / _dist_info(project)
     dist_info.mkdir()
@@ -61,8 +61,9 @@ def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     project = _project()
+    build_dir, ours = _build_dir(_settings(config_settings))
     with tempfile.TemporaryDirectory() as staging:
-        _cmake_install(Path(staging))
+        _cmake_install(build_dir, ours, Path(staging))
         return _write_wheel(Path(wheel_directory), Path(staging), project)
 
 
@@ -75,6 +76,14 @@ def build_sdist(sdist_directory, config_settings=None):
             sdist.add(ROOT / relative, arcname=f"{base}/{relative}", recursive=False)
         _add_bytes(sdist, f"{base}/PKG-INFO", _metadata(project))
     return path.name
+
+
+def _settings(config_settings):
+    settings = dict(config_settings or {})
+    unknown = sorted(set(settings) - set(CONFIG_SETTINGS))
+    if unknown:
+        raise RuntimeError(f"unknown config setting(s) {', '.join(unknown)}; known: {', '.join(CONFIG_SETTINGS)}")
+    return settings
 
 
 # ---- metadata ---------------------------------------------------------------
@@ -152,16 +161,62 @@ def _dist_info_files(project):
 # ---- build ------------------------------------------------------------------
 
 
-def _cmake_install(staging):
-    cache = BUILD_DIR / "CMakeCache.txt"
+def _build_dir(settings):
+    """Kept between builds, so that `pip wheel .` after `pip install .` rebuilds
+    nothing: build-wheel/ in the tree, one directory per interpreter, or one
+    outside when the tree cannot be written; `build-dir` chooses it instead.
+    Also whether the directory is the backend's own to empty."""
+    if "build-dir" in settings:
+        return ROOT / Path(settings["build-dir"]).expanduser(), False
+    in_tree = ROOT / "build-wheel" / _interpreter_key()
+    if _writable(in_tree):
+        return in_tree, True
+    return _temporary_build_root() / _interpreter_key(), True
+
+
+def _interpreter_key():
+    # Only the headers of the interpreter go into the build.
+    include = sysconfig.get_paths()["include"]
+    return f"{sys.implementation.cache_tag}-{hashlib.sha256(include.encode()).hexdigest()[:8]}"
+
+
+def _writable(directory):
+    try:
+        directory.mkdir(parents=True, exist_ok=True)
+        with tempfile.TemporaryFile(dir=directory):
+            return True
+    except OSError:
+        return False
+
+
+def _temporary_build_root():
+    # The temporary directory is shared with other users: ours alone, or none.
+    mine = Path(tempfile.gettempdir()) / f"brisel_qx_api-build-{os.getuid()}"
+    try:
+        mine.mkdir(mode=0o700, exist_ok=True)
+    except OSError as error:
+        raise RuntimeError(f"cannot make a build directory ({error}); choose one with "
+                           "--config-settings build-dir=DIR") from error
+    status = os.lstat(mine)
+    if not stat.S_ISDIR(status.st_mode) or status.st_uid != os.getuid() or status.st_mode & 0o077:
+        raise RuntimeError(f"{mine} is not a private directory of this user; choose a build "
+                           "directory with --config-settings build-dir=DIR")
+    source = hashlib.sha256(str(ROOT).encode()).hexdigest()[:12]
+    return mine / f"{ROOT.name}-{source}"
+
+
+def _cmake_install(build_dir, ours, staging):
+    cache = build_dir / "CMakeCache.txt"
     if cache.exists() and f"CMAKE_HOME_DIRECTORY:INTERNAL={ROOT}\n" not in cache.read_text(encoding="utf-8"):
-        shutil.rmtree(BUILD_DIR)  # made for a tree at another place
-    _run("cmake", "-S", ROOT, "-B", BUILD_DIR, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
+        if not ours:
+            raise RuntimeError(f"{build_dir} holds a CMake build of another source tree")
+        shutil.rmtree(build_dir)  # made for a tree at another place
+    _run("cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
          f"-DQX_PYTHON={sys.executable}", "-DQX_PYTHON_INSTALL_DIR=.")
     # CMAKE_BUILD_PARALLEL_LEVEL, when set, chooses the number of jobs.
     jobs = [] if "CMAKE_BUILD_PARALLEL_LEVEL" in os.environ else ["--parallel", str(os.cpu_count() or 1)]
-    _run("cmake", "--build", BUILD_DIR, "--target", "brisel_qx_api", *jobs)
-    _run("cmake", "--install", BUILD_DIR, "--prefix", staging, "--strip")
+    _run("cmake", "--build", build_dir, "--target", "brisel_qx_api", *jobs)
+    _run("cmake", "--install", build_dir, "--prefix", staging, "--strip")
 
 
 def _run(*command):

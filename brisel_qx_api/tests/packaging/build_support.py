@@ -67,3 +67,8 @@ def find_python(version):
 def make_venv(python, directory):
     run([python, "-m", "venv", directory], env=pip_environment())
     return pathlib.Path(directory) / "bin" / "python"
+
+
+def built_modules(tree):
+    """The module in each kept build directory of the tree, by its modification time."""
+    return {path: path.stat().st_mtime_ns for path in sorted(tree.glob("build-wheel/*/python/brisel_qx_api.abi3.so"))}

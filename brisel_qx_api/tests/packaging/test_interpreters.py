@@ -1,5 +1,5 @@
-"""Building from source on each CPython the wheel serves, and pip refusing
-older ones from the metadata alone.
+"""Building from source on each CPython the wheel serves, each with a build
+directory of its own, and pip refusing older ones from the metadata alone.
 Interpreters besides Debian's come from pyenv when it has them."""
 
 import sys
@@ -7,7 +7,7 @@ import tomllib
 
 import pytest
 
-from build_support import SOURCE, fails, find_python, make_venv, pip_environment, run
+from build_support import SOURCE, built_modules, fails, find_python, make_venv, pip_environment, run
 
 sys.path.insert(0, str(SOURCE / "build_backend"))
 import qx_build_backend  # noqa: E402
@@ -59,6 +59,22 @@ def python310(tree, tmp_path_factory):
 def test_pip_install_builds_on_python_3_10(tree, python310):
     distribution, api = run([python310, "-c", VERSIONS], cwd="/", env=pip_environment()).split()
     assert distribution == api
+    assert [path.parts[-3] for path in built_modules(tree)
+            if path.parts[-3].startswith("cpython-310-")], "no build directory of its own"
+
+
+def test_switching_interpreters_rebuilds_nothing(tree, python310, tmp_path):
+    python311 = make_venv(sys.executable, tmp_path / "venv")
+
+    def wheel(python):
+        run([python, "-m", "pip", "wheel", "--no-deps", "-w", tmp_path / "wheels", "."], cwd=tree, env=pip_environment())
+
+    wheel(python311)
+    built = built_modules(tree)
+    assert len(built) >= 2
+    for python in (python310, python311, python310):
+        wheel(python)
+    assert built_modules(tree) == built
 
 
 def test_pip_refuses_python_3_9_before_building(tree, tmp_path):
@@ -66,8 +82,8 @@ def test_pip_refuses_python_3_9_before_building(tree, tmp_path):
     if base is None:
         pytest.skip("no CPython 3.9 found (pyenv)")
     python = make_venv(base, tmp_path / "venv")
-    cache = tree / "build-wheel" / "CMakeCache.txt"
-    before = cache.stat().st_mtime_ns if cache.exists() else None
+    built = built_modules(tree)
     out = fails([python, "-m", "pip", "install", "."], cwd=tree, env=pip_environment())
     assert "requires a different Python: 3.9." in out
-    assert (cache.stat().st_mtime_ns if cache.exists() else None) == before, "pip built the module first"
+    assert built_modules(tree) == built
+    assert not list(tree.glob("build-wheel/cpython-39-*"))
