@@ -9,6 +9,9 @@ import subprocess
 
 SOURCE = pathlib.Path(__file__).resolve().parents[3]
 STEP_TIMEOUT = 600
+# What sudo and a fresh login give on Debian: no pyenv or other interpreter
+# ahead of Debian's python3.
+SYSTEM_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 
 
 def run(command, **kwargs):
