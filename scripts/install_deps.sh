@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev
   libavahi-core-dev libutf8proc-dev
-  python3 python3-dev python3-pytest python3-zeroconf python3-mypy python3-venv
+  python3 python3-dev python3-pytest python3-zeroconf python3-mypy python3-venv python3-pip
   iproute2 util-linux
   clang-16 libclang-rt-16-dev
 )

@@ -14,55 +14,30 @@ import io
 import os
 import pathlib
 import re
-import shutil
+import stat
 import subprocess
 import sys
 import sysconfig
-import tarfile
 import tempfile
+import time
 import types
 import zipfile
 
 import pytest
 
-SOURCE = pathlib.Path(__file__).resolve().parents[3]
-STEP_TIMEOUT = 600
-
-
-def run(command, **kwargs):
-    result = subprocess.run([str(part) for part in command], capture_output=True, text=True,
-                            timeout=STEP_TIMEOUT, **kwargs)
-    assert result.returncode == 0, f"{command} failed:\n{result.stdout}\n{result.stderr}"
-    return result.stdout
-
-
-def copy_clean_tree(destination):
-    """The files git has or would take, without build directories or other output."""
-    listed = run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=SOURCE)
-    for relative in filter(None, listed.split("\0")):
-        source = SOURCE / relative
-        if source.is_file():
-            target = destination / relative
-            target.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(source, target)
+from build_support import STEP_TIMEOUT, built_modules, make_venv, pip_environment, run
 
 
 @pytest.fixture(scope="module")
-def env():
+def env(tree):
     with tempfile.TemporaryDirectory(prefix="qx-pip-") as directory:
         root = pathlib.Path(directory)
-        source = root / "source"
-        copy_clean_tree(source)
-        run([sys.executable, "-m", "venv", root / "venv"])
-        environment = {k: v for k, v in os.environ.items() if not k.startswith(("PIP_", "PYTHON"))}
-        environment.update(PIP_NO_INDEX="1", PIP_CONFIG_FILE=os.devnull, PIP_NO_CACHE_DIR="1",
-                           PIP_DISABLE_PIP_VERSION_CHECK="1", PYTHONNOUSERSITE="1")
-        environment.setdefault("CMAKE_BUILD_PARALLEL_LEVEL", "4")
-        python = root / "venv" / "bin" / "python"
-        run([python, "-m", "pip", "install", "."], cwd=source, env=environment)
+        python = make_venv(sys.executable, root / "venv")
+        environment = pip_environment()
+        run([python, "-m", "pip", "install", "."], cwd=tree, env=environment)
         site = pathlib.Path(run([python, "-c", "import sysconfig; print(sysconfig.get_path('platlib'))"],
                                 env=environment).strip())
-        yield types.SimpleNamespace(root=root, source=source, python=python, environment=environment, site=site)
+        yield types.SimpleNamespace(root=root, source=tree, python=python, environment=environment, site=site)
 
 
 def in_venv(env, code):
@@ -89,11 +64,11 @@ def test_installed_module_is_stripped_and_has_its_stub(env):
 
 
 def test_pip_wheel_packs_the_same_build_as_a_cp310_abi3_wheel(env):
-    built = env.source / "build-wheel" / "python" / "brisel_qx_api.abi3.so"
-    before = built.stat().st_mtime_ns
+    built = built_modules(env.source)
+    assert built
     wheels = env.root / "wheels"
     run([env.python, "-m", "pip", "wheel", "--no-deps", "-w", wheels, "."], cwd=env.source, env=env.environment)
-    assert built.stat().st_mtime_ns == before, "pip wheel compiled the module again"
+    assert built_modules(env.source) == built, "pip wheel compiled the module again"
 
     version = in_venv(env, "import brisel_qx_api as qx; print(qx.get_api_version_string())").strip()
     platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
@@ -121,17 +96,33 @@ def test_pip_wheel_packs_the_same_build_as_a_cp310_abi3_wheel(env):
         assert (digest, size) == (f"sha256={expected}", str(len(files[path]))), path
 
 
-def test_sdist_holds_the_sources_without_build_output(env):
-    out = run([env.python, "-c", "import sys, qx_build_backend; print(qx_build_backend.build_sdist(sys.argv[1]))",
-               env.root], cwd=env.source, env={**env.environment, "PYTHONPATH": str(env.source / "build_backend")})
-    name = out.strip()
-    assert re.fullmatch(r"brisel_qx_api-\d+\.\d+\.\d+\.tar\.gz", name)
-    base = name[: -len(".tar.gz")]
-    with tarfile.open(env.root / name) as sdist:
-        members = {m.name[len(base) + 1:] for m in sdist.getmembers()}
-    assert {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "build_backend/qx_build_backend.py",
-            "brisel_qx_api/brisel_qx_api-stubs/__init__.pyi", "brisel_qx_api/src/lib.cpp"} <= members
-    assert not [m for m in members if m.startswith("build-wheel/")]
+def build_wheel(env, name, **environment):
+    wheels = env.root / name
+    run([env.python, "-m", "pip", "wheel", "--no-deps", "-w", wheels, "."], cwd=env.source,
+        env={**env.environment, **environment})
+    (wheel,) = wheels.iterdir()
+    return wheel
+
+
+def test_wheel_is_deflated_and_the_same_bytes_from_every_build(env):
+    first = build_wheel(env, "first")
+    # Files staged anew with another modification time must not change the wheel.
+    stub = env.source / "brisel_qx_api" / "brisel_qx_api-stubs" / "__init__.pyi"
+    os.utime(stub, (1_000_000_000, 1_000_000_000))
+    second = build_wheel(env, "second")
+    assert first.read_bytes() == second.read_bytes()
+
+    with zipfile.ZipFile(first) as wheel:
+        infos = wheel.infolist()
+    assert {info.compress_type for info in infos} == {zipfile.ZIP_DEFLATED}
+    assert {info.external_attr >> 16 for info in infos} == {stat.S_IFREG | 0o644}
+    module = next(info for info in infos if info.filename == "brisel_qx_api.abi3.so")
+    assert module.compress_size < module.file_size * 0.6
+    assert len({info.date_time for info in infos}) == 1
+
+    epoch = 1_700_000_000
+    with zipfile.ZipFile(build_wheel(env, "dated", SOURCE_DATE_EPOCH=str(epoch))) as wheel:
+        assert {info.date_time for info in wheel.infolist()} == {time.gmtime(epoch)[:6]}
 
 
 def test_uninstall_leaves_nothing_importable(env):
