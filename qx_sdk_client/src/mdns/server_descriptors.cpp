@@ -7,9 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string_view>
 #include <utility>
+
+#include "qx_sdk_client/src/tcp_stream.hpp"
 
 namespace qx_sdk_client::mdns {
 
@@ -18,14 +19,7 @@ namespace {
 std::string errno_text(std::string_view what, int code) {
     std::string text(what);
     text += ": ";
-    const char* name = ::strerrorname_np(code);
-    text += name != nullptr ? name : "errno " + std::to_string(code);
-    const char* description = ::strerrordesc_np(code);
-    if (description != nullptr) {
-        text += " (";
-        text += description;
-        text += ")";
-    }
+    text += net::IoError(code).describe();
     return text;
 }
 
