@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "codec_test_support.hpp"
 #include "qx_sdk_protocol/codec/client_protocol.h"
 #include "qx_sdk_protocol/codec/protocol_base.h"
 #include "qx_sdk_protocol/codec/qx_types.h"
@@ -20,13 +21,6 @@ constexpr uint32_t V1 = 1;
 constexpr uint32_t V2 = 2;
 constexpr auto OK = QX_PROTOCOL_STATUS_SUCCESS;
 constexpr auto BEYOND = QX_PROTOCOL_STATUS_PACKET_TRYING_TO_READ_BEYOND_PAYLOAD_SIZE;
-
-struct Packet : qx_packet_t {
-    Packet() : qx_packet_t{} {}
-    Packet(const Packet&) = delete;
-    Packet& operator=(const Packet&) = delete;
-    ~Packet() { free_packet(this); }
-};
 
 Bytes frame_of(const qx_packet_t& packet) {
     Bytes out(QX_PACKET_HEADER_SIZE + packet.length);
