@@ -70,8 +70,7 @@ std::optional<uint8_t> FromPython<uint8_t>::convert(PyObject* object) {
         return std::nullopt;  // beyond 64 bits: the interpreter's OverflowError
     }
     if (value < 0 || value > UINT8_MAX) {
-        // The text scripts have always seen for this, worded as no Python error is.
-        PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+        PyErr_SetString(PyExc_OverflowError, out_of_range_text);
         return std::nullopt;
     }
     return static_cast<uint8_t>(value);

@@ -27,6 +27,10 @@ struct FromPython;
 template <class T>
 struct ToPython;
 
+// An integer that does not fit its C++ type. The text scripts have always seen
+// for this, worded as no Python error is.
+inline constexpr const char* out_of_range_text = "out of range integral type conversion attempted";
+
 // A str (or subclass) as its UTF-8 text, valid while the str lives; the call's
 // arguments keep it alive for the whole call.
 template <>

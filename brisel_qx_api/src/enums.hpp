@@ -7,7 +7,7 @@
 #include <type_traits>
 
 #include "brisel_qx_api/src/conversions.hpp"
-#include "qx_sdk_client/src/firmware_update.hpp"
+#include "qx_sdk_client/src/firmware_update_callbacks.hpp"
 #include "qx_sdk_protocol/src/types.hpp"
 
 namespace brisel_qx_api {

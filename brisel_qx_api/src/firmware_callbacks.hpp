@@ -7,7 +7,7 @@
 #include "brisel_qx_api/src/py_ref.hpp"
 #include "brisel_qx_api/src/python_errors.hpp"
 #include "qx_sdk_client/src/error.hpp"
-#include "qx_sdk_client/src/firmware_update.hpp"
+#include "qx_sdk_client/src/firmware_update_callbacks.hpp"
 
 namespace brisel_qx_api {
 

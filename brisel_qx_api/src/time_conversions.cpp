@@ -10,8 +10,6 @@ namespace brisel_qx_api {
 namespace {
 
 constexpr int64_t seconds_per_day = 86'400;
-// The text scripts have always seen for this, worded as no Python error is.
-constexpr const char* out_of_range_text = "out of range integral type conversion attempted";
 constexpr const char* negative_span_text = "Cannot convert a negative timedelta to a duration";
 
 OnceSlot timedelta_class;

@@ -13,7 +13,7 @@
 
 #include "qx_sdk_client/src/device_connection.hpp"
 #include "qx_sdk_client/src/error.hpp"
-#include "qx_sdk_client/src/firmware_update.hpp"
+#include "qx_sdk_client/src/firmware_update_callbacks.hpp"
 #include "qx_sdk_client/src/interface.hpp"
 #include "qx_sdk_client/src/socket_address.hpp"
 #include "qx_sdk_client/src/tcp_stream.hpp"
@@ -57,8 +57,9 @@ public:
 
     // Sends `image` in the chunks the device asks for, holding the lock
     // throughout, callbacks included; both socket timeouts are
-    // FIRMWARE_UPDATE_TIMEOUT meanwhile. Only the finalize reply decides
-    // what update_finished is told; an earlier failure skips it.
+    // FIRMWARE_UPDATE_TIMEOUT (firmware_update.hpp) meanwhile. Only the
+    // finalize reply decides what update_finished is told; an earlier
+    // failure skips it.
     [[nodiscard]] error::Result<void> update_firmware_from_blob(std::span<const uint8_t> image,
                                                   const FirmwareUpdateCallbacks& callbacks) const;
     // Reads the whole file first: FileOpenError / FileReadError before the

@@ -101,8 +101,7 @@ Error protocol_to_client_error(ProtocolError error) {
             return Error(Error::Kind::NotImplemented);
         case ProtocolError::Kind::ProtocolStatus: {
             std::string text = "An error ocurred in the protocol \"";  // "ocurred" as shipped
-            const char* name = qx_protocol_status_name(error.status());
-            text += name != nullptr ? name : "QX_PROTOCOL_STATUS_RESERVED";
+            text += qx_protocol_status_name(error.status());
             text += '"';
             return Error(Error::Kind::ApiError, std::move(text));
         }

@@ -23,7 +23,6 @@ public:
     static std::optional<SocketAddress> from_native(const sockaddr* address, socklen_t size);
 
     bool is_ipv4() const { return storage_.ss_family == AF_INET; }
-    bool is_ipv6() const { return storage_.ss_family == AF_INET6; }
     int family() const { return storage_.ss_family; }
     uint16_t port() const;
     uint32_t scope_id() const;  // 0 for IPv4
@@ -37,6 +36,7 @@ public:
 
 private:
     SocketAddress() = default;
+    bool is_ipv6() const { return storage_.ss_family == AF_INET6; }
 
     sockaddr_storage storage_{};
     socklen_t size_ = 0;

@@ -28,6 +28,7 @@
 #include "qx_sdk_client/src/device.hpp"
 #include "qx_sdk_client/src/device_connection.hpp"
 #include "qx_sdk_client/src/firmware_update.hpp"
+#include "qx_sdk_client/src/firmware_update_callbacks.hpp"
 #include "qx_sdk_client/src/tcp_stream.hpp"
 #include "qx_sdk_client/src/timeout_override.hpp"
 #include "qx_sdk_client/tests/support/fake_device.hpp"

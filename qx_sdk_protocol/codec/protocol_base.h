@@ -57,7 +57,7 @@ static_assert(0 QX_PROTOCOL_STATUS_MAP(QX_PROTOCOL_STATUS_ONE) == QX_PROTOCOL_ST
 #undef QX_PROTOCOL_STATUS_ONE
 
 // The constant's identifier; "QX_PROTOCOL_STATUS_RESERVED" for any value not
-// in the enumeration. The returned text is static.
+// in the enumeration. The returned text is static and never null.
 const char* qx_protocol_status_name(uint32_t status);
 
 struct qx_packet_t {

@@ -14,6 +14,8 @@ using namespace qx_sdk_protocol::detail;
 using Buffer = std::span<uint8_t>;
 using Bytes = std::span<const uint8_t>;
 
+// Unlike the other status replies, starts at success: an error packet that
+// carries success leaves it untouched, and that chunk counts as accepted.
 struct ChunkReply {
     uint32_t status = QX_SERVICE_STATUS_SUCCESS;
 

@@ -35,14 +35,12 @@ constexpr qx_eth_interface_status_t unknown_interface_status{
     .interface_type = QX_INTERFACE_T, .link_state = 0xFF, .link_mode = unknown_link_mode};
 constexpr qx_dcq_reading_t no_dcq_reading{};
 constexpr qx_cable_test_result_t no_cable_test_result{};
-// Matches what an absent configuration is sent as.
-constexpr qx_packet_generator_config_t disabled_packet_generator{
-    .payload_size = 0, .payload_type = 1, .validity = 0, .burst_size = 0, .enabled = false};
 
 using InterfaceStatusReply = RecordReply<unknown_interface_status, &types::InterfaceStatus::try_from>;
 using DcqReply = RecordReply<no_dcq_reading, &types::DcqReading::from>;
 using CableTestReply = RecordReply<no_cable_test_result, &types::CableTestResult::try_from>;
-using PacketGeneratorReply = RecordReply<disabled_packet_generator, &types::PacketGeneratorConfig::try_from>;
+// An undecoded reply reads as the generator off.
+using PacketGeneratorReply = RecordReply<types::packet_generator_off, &types::PacketGeneratorConfig::try_from>;
 
 }  // namespace
 

@@ -56,7 +56,6 @@ public:
     qx_protocol_status_t status() const { return static_cast<qx_protocol_status_t>(number_); }
     // ServiceStatus.
     const types::ServiceStatus& service_status() const& { return service_status_; }
-    types::ServiceStatus&& take_service_status() && { return std::move(service_status_); }
 
     friend bool operator==(const ProtocolError&, const ProtocolError&) = default;
 

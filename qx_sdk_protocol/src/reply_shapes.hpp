@@ -45,7 +45,8 @@ struct NoOutputReply {
     [[nodiscard]] ProtocolResult<void> result() const { return {}; }
 };
 
-// Until the device says otherwise, a status reply reports an unspecified error.
+// Until the device says otherwise, a status reply reports an unspecified error
+// (a firmware chunk's reply is the one exception, in device.cpp).
 inline constexpr uint32_t initial_device_status = QX_SERVICE_STATUS_UNSPECIFIED_ERROR;
 
 // The device status is the value: the caller decides what a failure means.

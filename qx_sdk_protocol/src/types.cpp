@@ -175,10 +175,8 @@ ProtocolResult<std::optional<PacketGeneratorConfig>> PacketGeneratorConfig::try_
 }
 
 qx_packet_generator_config_t encode_packet_generator_config(const std::optional<PacketGeneratorConfig>& config) {
-    // What the device expects for "off": fields at their defaults, alternating payload.
     if (!config) {
-        return qx_packet_generator_config_t{
-            .payload_size = 0, .payload_type = 1, .validity = 0, .burst_size = 0, .enabled = false};
+        return packet_generator_off;
     }
     const auto typed_payload_type = static_cast<uint32_t>(config->payload_type);
     return qx_packet_generator_config_t{

@@ -90,6 +90,10 @@ struct PacketGeneratorConfig {
     friend bool operator==(const PacketGeneratorConfig&, const PacketGeneratorConfig&) = default;
 };
 
+// What the device expects for "off": fields at their defaults, alternating payload.
+inline constexpr qx_packet_generator_config_t packet_generator_off{
+    .payload_size = 0, .payload_type = 1, .validity = 0, .burst_size = 0, .enabled = false};
+
 // Encoders; none can fail.
 qx_packet_generator_config_t encode_packet_generator_config(const std::optional<PacketGeneratorConfig>& config);
 qx_tc10_command_t encode_tc10_command(Tc10Command command);

@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "codec_test_support.hpp"
 #include "qx_sdk_protocol/codec/client_protocol.h"
 #include "qx_sdk_protocol/codec/protocol_base.h"
 
@@ -77,13 +78,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr auto OK = QX_PROTOCOL_STATUS_SUCCESS;
 constexpr uint32_t V2 = 2;
-
-struct Packet : qx_packet_t {
-    Packet() : qx_packet_t{} {}
-    Packet(const Packet&) = delete;
-    Packet& operator=(const Packet&) = delete;
-    ~Packet() { free_packet(this); }
-};
 
 using Pack = std::function<qx_protocol_status_t(qx_packet_t*)>;
 

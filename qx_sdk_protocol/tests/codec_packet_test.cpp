@@ -5,19 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "codec_test_support.hpp"
 #include "qx_sdk_protocol/codec/protocol_base.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// A zero-filled codec packet that is freed at the end of the test.
-struct Packet : qx_packet_t {
-    Packet() : qx_packet_t{} {}
-    Packet(const Packet&) = delete;
-    Packet& operator=(const Packet&) = delete;
-    ~Packet() { free_packet(this); }
-};
 
 Bytes frame_of(const qx_packet_t* packet) {
     Bytes out(QX_PACKET_HEADER_SIZE + packet->length);
