@@ -223,6 +223,20 @@ void shielded(PendingError& interrupt, Report&& report) noexcept {
     }
 }
 
+// The update's error as an exception object to go with a kept interrupt;
+// empty when there is no memory for it, and then the interrupt comes out alone.
+PyRef failure_of(qx_sdk_client::error::Error error) noexcept {
+    try {
+        PyRef failure = client_to_pyerror(std::move(error));
+        if (failure) {
+            return failure;
+        }
+    } catch (...) {  // only an allocation failure can get here
+    }
+    PyErr_Clear();
+    return {};
+}
+
 }  // namespace
 
 PyTypeObject* PyClass<FirmwareUpdateCallbacksBase>::type() {
@@ -263,15 +277,17 @@ PyRef FirmwareUpdateCallbacksWrapper::outcome(qx_sdk_client::error::Result<void>
         return PyRef::borrow(Py_None);
     }
     // The script learns of a failed update from the interrupt's context, as
-    // if the Ctrl-C had come a moment later, while the failure was handled;
-    // an interrupt raised amid other exceptions keeps the context it has.
-    PyRef context = PyRef::steal(PyException_GetContext(interrupt_.value()));
-    if (!update && !context) {
-        PyRef failure = client_to_pyerror(std::move(update).error());
+    // if the Ctrl-C had come a moment later, while the failure was handled.
+    // An interrupt raised amid other exceptions already has a context: the
+    // failure goes in front of it and takes it over as its own, so the chain
+    // loses nothing, needs no walk, and the fresh failure cannot close a loop.
+    if (!update) {
+        PyRef failure = failure_of(std::move(update).error());
         if (failure) {
+            if (PyObject* context = PyException_GetContext(interrupt_.value())) {
+                PyException_SetContext(failure.get(), context);  // steals
+            }
             PyException_SetContext(interrupt_.value(), failure.release());  // steals
-        } else {
-            PyErr_Clear();  // no memory for it: the interrupt still comes out
         }
     }
     std::move(interrupt_).restore();
