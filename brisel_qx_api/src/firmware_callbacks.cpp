@@ -171,17 +171,19 @@ std::string render(const PendingError& error, PendingError& interrupt) {
 
 // Takes the pending exception off the thread and prints it; the update
 // that called the callback never sees it, except a KeyboardInterrupt, which
-// the update call raises once the update is over.
+// the update call raises once the update is over. It is kept before the
+// line is made: rendering and printing allocate, and may meet another
+// interrupt, and neither may cost or replace this one.
 void report_failed_callback(PendingError& interrupt) {
     PendingError error = PendingError::fetch();
     if (error.value() == nullptr) {
         return;
     }
+    keep_interrupt(interrupt, error);  // a copy: the same exception is printed below
     std::string line = "Failed to call python function with error ";
     line += render(error, interrupt);
     settle_error(interrupt);  // anything rendering left behind
     qx_sdk_client::util::print_stdout_line(line);
-    keep_interrupt(interrupt, std::move(error));
 }
 
 // callbacks.<name>(argument), or callbacks.<name>() for a null argument:
