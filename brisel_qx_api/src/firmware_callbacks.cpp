@@ -171,17 +171,19 @@ std::string render(const PendingError& error, PendingError& interrupt) {
 
 // Takes the pending exception off the thread and prints it; the update
 // that called the callback never sees it, except a KeyboardInterrupt, which
-// the update call raises once the update is over.
+// the update call raises once the update is over. It is kept before the
+// line is made: rendering and printing allocate, and may meet another
+// interrupt, and neither may cost or replace this one.
 void report_failed_callback(PendingError& interrupt) {
     PendingError error = PendingError::fetch();
     if (error.value() == nullptr) {
         return;
     }
+    keep_interrupt(interrupt, error);  // a copy: the same exception is printed below
     std::string line = "Failed to call python function with error ";
     line += render(error, interrupt);
     settle_error(interrupt);  // anything rendering left behind
     qx_sdk_client::util::print_stdout_line(line);
-    keep_interrupt(interrupt, std::move(error));
 }
 
 // callbacks.<name>(argument), or callbacks.<name>() for a null argument:
@@ -221,6 +223,20 @@ void shielded(PendingError& interrupt, Report&& report) noexcept {
     } catch (...) {
         settle_error(interrupt);
     }
+}
+
+// The update's error as an exception object to go with a kept interrupt;
+// empty when there is no memory for it, and then the interrupt comes out alone.
+PyRef failure_of(qx_sdk_client::error::Error error) noexcept {
+    try {
+        PyRef failure = client_to_pyerror(std::move(error));
+        if (failure) {
+            return failure;
+        }
+    } catch (...) {  // only an allocation failure can get here
+    }
+    PyErr_Clear();
+    return {};
 }
 
 }  // namespace
@@ -263,15 +279,17 @@ PyRef FirmwareUpdateCallbacksWrapper::outcome(qx_sdk_client::error::Result<void>
         return PyRef::borrow(Py_None);
     }
     // The script learns of a failed update from the interrupt's context, as
-    // if the Ctrl-C had come a moment later, while the failure was handled;
-    // an interrupt raised amid other exceptions keeps the context it has.
-    PyRef context = PyRef::steal(PyException_GetContext(interrupt_.value()));
-    if (!update && !context) {
-        PyRef failure = client_to_pyerror(std::move(update).error());
+    // if the Ctrl-C had come a moment later, while the failure was handled.
+    // An interrupt raised amid other exceptions already has a context: the
+    // failure goes in front of it and takes it over as its own, so the chain
+    // loses nothing, needs no walk, and the fresh failure cannot close a loop.
+    if (!update) {
+        PyRef failure = failure_of(std::move(update).error());
         if (failure) {
+            if (PyObject* context = PyException_GetContext(interrupt_.value())) {
+                PyException_SetContext(failure.get(), context);  // steals
+            }
             PyException_SetContext(interrupt_.value(), failure.release());  // steals
-        } else {
-            PyErr_Clear();  // no memory for it: the interrupt still comes out
         }
     }
     std::move(interrupt_).restore();

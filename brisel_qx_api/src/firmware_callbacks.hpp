@@ -40,7 +40,8 @@ public:
 
     // What the update call returns once the update is over: None, or empty
     // with the exception set. A kept KeyboardInterrupt (the first, if several
-    // came) wins over the update's own error, which becomes its __context__.
+    // came) wins over the update's own error, which becomes its __context__,
+    // ahead of any context the interrupt had.
     [[nodiscard]] PyRef outcome(qx_sdk_client::error::Result<void> update) &&;
 
     PyRef callbacks;

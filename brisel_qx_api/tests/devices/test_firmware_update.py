@@ -7,6 +7,7 @@ import signal
 import subprocess
 import threading
 import time
+import traceback
 import weakref
 
 import pytest
@@ -437,6 +438,39 @@ def test_of_several_ctrl_c_the_first_comes_out_also_when_the_update_failed(updat
     assert type(failure) is qx.OperationFailed and failure.args == ("Operation failed",)
     assert callbacks.calls == all_calls(PROGRESS, qx.FirmwareUpdateResult.UnknownError)
     assert len(failed_lines(capfd.readouterr().out)) == len(PROGRESS)
+
+
+def test_ctrl_c_while_a_callback_handles_its_own_error_keeps_the_update_failure(updater, fake, capfd):
+    """The interrupt already has the callback's error as its context; the
+    update's failure goes in between, so both stay in the chain."""
+    fake.set("firmware.chunk_size", SMALL_CHUNK)
+    fake.fault(51, 1, "noreply")  # the first chunk's reply never comes
+
+    class InterruptsWhileHandling(Recording):
+        def update_started(self, total_bytes):
+            super().update_started(total_bytes)
+            try:
+                raise LookupError("the callback's own")
+            except LookupError:
+                raise KeyboardInterrupt("while handling")
+
+    callbacks = InterruptsWhileHandling()
+    with pytest.raises(KeyboardInterrupt) as caught:
+        updater.update_firmware_from_blob(IMAGE, callbacks)
+    assert caught.value.args == ("while handling",)
+    failure = caught.value.__context__
+    assert type(failure) is ValueError and failure.args[0].startswith("Unknown error type ")
+    assert type(failure.__context__) is LookupError and failure.__context__.args == ("the callback's own",)
+    assert failure.__context__.__context__ is None
+    # Printed oldest first, as Python prints any chain.
+    shown = "".join(traceback.format_exception(type(caught.value), caught.value, caught.value.__traceback__))
+    positions = [shown.find(text) for text in ("LookupError: the callback's own", f"ValueError: {failure}",
+                                               "KeyboardInterrupt: while handling")]
+    assert -1 not in positions and positions == sorted(positions), shown
+    assert callbacks.calls == [("update_started", len(IMAGE))]
+    assert len(failed_lines(capfd.readouterr().out)) == 1
+    fake.command("clear_faults")
+    assert updater.update_firmware_from_blob(IMAGE, Recording()) is None
 
 
 def test_a_real_ctrl_c_while_the_update_waits_on_the_device(updater, fake, capfd):

@@ -3,10 +3,12 @@
 // through one: the mapping of every SDK error kind (some of which no device
 // can bring about), the argument conversions of the handle methods (text,
 // bytes, configurations by attribute), the SDK records as results, and the
-// exclusive borrow of a handle-like class while Python runs inside it.
+// exclusive borrow of a handle-like class while Python runs inside it, and
+// the update callbacks' wrapper in a process with no device to update.
 #include <string>
 
 #include "brisel_qx_api/src/exceptions.hpp"
+#include "brisel_qx_api/src/firmware_callbacks.hpp"
 #include "brisel_qx_api/src/gil.hpp"
 #include "brisel_qx_api/src/method.hpp"
 #include "brisel_qx_api/src/registration.hpp"
@@ -70,6 +72,17 @@ qx_sdk_protocol::types::CableTestResult cable_test_result(qx_sdk_protocol::types
     return {status, static_cast<uint32_t>(distance_to_fault)};
 }
 
+// One report of each kind to `callbacks`, as a successful update of a
+// one-byte image makes them, then what the update call would return.
+PyRef update_reports(PyRef callbacks) {
+    FirmwareUpdateCallbacksWrapper wrapper(std::move(callbacks));
+    wrapper.update_started(1);
+    wrapper.report_progress(1);
+    wrapper.start_finalizing();
+    wrapper.update_finished(qx_sdk_client::device::FirmwareUpdateResult::Success);
+    return std::move(wrapper).outcome({});
+}
+
 ProbeHandle make_probe() { return {}; }
 
 // Runs `function` while the probe is borrowed, as a callback inside a method.
@@ -103,6 +116,7 @@ PyMethodDef functions[] = {
     function<"interface_status", interface_status, "interface_type", "link_state", "role", "speed">(""_doc),
     function<"dcq_reading", dcq_reading, "sqi", "sqi_worst", "mse", "mse_worst", "peak_mse", "peak_mse_worst">(""_doc),
     function<"cable_test_result", cable_test_result, "harness_status", "distance_to_fault">(""_doc),
+    function<"update_reports", update_reports, "callbacks">(""_doc),
 };
 
 // The probe's copy of the module's code has classes and exceptions of its own,
