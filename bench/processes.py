@@ -3,14 +3,9 @@ C++ loop, each pinned to a core. Fake devices, the advertiser and the
 process handling are the tests' own (testing/processes.py).
 """
 
-import os
 import subprocess
-import sys
 
-sys.path.append(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))  # the repository, for testing/
-
-from testing import processes  # noqa: E402
-from testing.processes import Advertiser, in_private_namespace  # noqa: E402,F401  (run_bench.py uses them from here)
+from testing import processes
 
 ANSWER_SECONDS = 120.0
 

@@ -1,5 +1,6 @@
 """The benchmark: one run, one table. Started by bench/run_bench.sh inside a
-private network namespace that holds only loopback (mDNS sends multicast).
+private network namespace that holds only loopback (mDNS sends multicast),
+with the repository in PYTHONPATH for testing/.
 
     run_bench.py --build BUILD_DIR [--cores CLIENT,DEVICE,HELPER] [--quick]
 """
@@ -16,14 +17,13 @@ import sys
 import time
 from types import SimpleNamespace
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-sys.dont_write_bytecode = True  # nothing left behind in the source tree
+import discovery
+import per_call
+from processes import FakeDevice, RawLoop
+from stats import median
+from testing.processes import Advertiser, in_private_namespace
 
-import discovery  # noqa: E402
-import per_call  # noqa: E402
-from processes import Advertiser, FakeDevice, RawLoop, in_private_namespace  # noqa: E402
-from stats import median  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 WATCHDOG_SECONDS = 1200  # far beyond a normal run; a hang ends with every thread's traceback
 FIRMWARE_SIZE = 16 * 1024 * 1024
