@@ -28,11 +28,14 @@ class FakeDevice(processes.FakeDevice):
 
 
 class RawLoop(processes.Child):
-    """The raw C++ loop (bench/raw_loop.cpp), connected to one fake device."""
+    """The raw C++ loop (bench/raw_loop.cpp), connected to one fake device;
+    with `same_calls`, making the module's system calls (its --same-calls)."""
 
-    def __init__(self, executable, core, port, index, link_mode):
-        super().__init__([executable, "--port", str(port), "--index", str(index), "--link-mode", str(link_mode)],
-                         "raw loop", core)
+    def __init__(self, executable, core, port, index, link_mode, same_calls=False):
+        args = [executable, "--port", str(port), "--index", str(index), "--link-mode", str(link_mode)]
+        if same_calls:
+            args.append("--same-calls")
+        super().__init__(args, "raw loop, same calls" if same_calls else "raw loop", core)
 
     def ask(self, command):
         self.process.stdin.write(command.encode() + b"\n")
