@@ -1,5 +1,7 @@
-"""Per-call latency and firmware throughput: the module, the raw C++ loop and
-the pure-Python client against one fake device, in interleaved rounds.
+"""Per-call latency and firmware throughput: the module, the raw C++ loop,
+the bare Python socket and the pure-Python client against one fake device,
+in interleaved rounds. The raw loop and the bare socket run twice: as the
+physical limit, and making the system calls the module makes ("same").
 """
 
 import gc
@@ -13,8 +15,12 @@ from processes import pin_process
 from stats import Samples, median
 
 OPERATIONS = ("get_status", "get_name", "set_eth_config")
-CLIENTS = ("raw", "bare", "module", "pure")
+CLIENTS = ("raw", "raw_same", "bare", "bare_same", "module", "pure")
+RAW_CLIENTS = ("raw", "raw_same")  # the C++ loops, driven over their stdin
+BARE_CLIENTS = ("bare", "bare_same")
 RAW_OPERATION = {"get_status": "status", "get_name": "name", "set_eth_config": "set_eth"}
+# Looked up once, not on every call of the same-calls socket.
+MSG_DONTWAIT, IPPROTO_TCP, TCP_QUICKACK = socket.MSG_DONTWAIT, socket.IPPROTO_TCP, socket.TCP_QUICKACK
 
 
 def timed_calls(function, args, count):
@@ -91,24 +97,48 @@ class BareSocket:
         self.sock.close()
 
 
-class Targets:
-    """The four ways to make each call, bound once."""
+class SameCallsSocket(BareSocket):
+    """The bare socket making the module's system calls besides: before each
+    request a drain (reads without waiting until none is left; here the
+    first finds nothing), after the reply an immediate acknowledgement.
+    What the module adds to this is the cost of its own code."""
 
-    def __init__(self, device, interface, config, pure, link_mode, raw, bare):
-        self.raw = raw
-        self.bare_socket = bare
+    def __init__(self, port):
+        super().__init__(port)
+        self.scratch = bytearray(4096)
+
+    def exchange(self, frame):
+        sock = self.sock
+        try:
+            while sock.recv_into(self.scratch, 4096, MSG_DONTWAIT):
+                pass
+        except BlockingIOError:
+            pass
+        sock.send(frame)
+        sock.recv_into(self.buffer)
+        sock.setsockopt(IPPROTO_TCP, TCP_QUICKACK, 1)
+
+
+class Targets:
+    """Every way to make each call, bound once: `raw_loops` and
+    `bare_sockets` by client name, the Python callables in `calls`."""
+
+    def __init__(self, device, interface, config, pure, link_mode, raw_loops, bare_sockets):
+        self.raw_loops = raw_loops
+        self.bare_sockets = bare_sockets
         frames = {
             "get_status": struct.pack("<HHH", 19, 2, 0),
             "get_name": struct.pack("<HH", 3, 0),
             "set_eth_config": struct.pack("<HHHH", 25, 4, 0, link_mode),
         }
-        self.bare = {op: (bare.exchange, (frame,)) for op, frame in frames.items()}
-        self.module = {
+        self.calls = {client: {op: (bare.exchange, (frame,)) for op, frame in frames.items()}
+                      for client, bare in bare_sockets.items()}
+        self.calls["module"] = {
             "get_status": (interface.get_status, ()),
             "get_name": (device.get_name, ()),
             "set_eth_config": (interface.set_eth_config, (config,)),
         }
-        self.pure = {
+        self.calls["pure"] = {
             "get_status": (pure.get_interface_status, (0,)),
             "get_name": (pure.get_name, ()),
             "set_eth_config": (pure.set_eth_config, (0, link_mode)),
@@ -121,34 +151,35 @@ def check_same_frames(fake, targets):
         frames = {}
         for client in CLIENTS:
             fake.clear()
-            if client == "raw":
-                targets.raw.ask(f"once {RAW_OPERATION[operation]}")
+            if client in RAW_CLIENTS:
+                targets.raw_loops[client].ask(f"once {RAW_OPERATION[operation]}")
             else:
-                function, args = getattr(targets, client)[operation]
+                function, args = targets.calls[client][operation]
                 function(*args)
             frames[client] = fake.requests()
-        if not (len(frames["module"]) == 1 and
-                frames["raw"] == frames["bare"] == frames["module"] == frames["pure"]):
+        module = frames["module"]
+        if len(module) != 1 or any(sent != module for sent in frames.values()):
             raise RuntimeError(f"{operation}: the clients send different frames: {frames}")
     fake.clear()
 
 
-def place(placement, fake, raw):
+def place(placement, fake, raw_loops):
     os.sched_setaffinity(0, {placement.client_core})
-    pin_process(raw.process.pid, placement.client_core)
+    for raw in raw_loops.values():
+        pin_process(raw.process.pid, placement.client_core)
     pin_process(fake.process.pid, placement.device_core)
 
 
 def measure_calls(placement, fake, targets, rounds, calls, warmup):
     """{operation: {client: Samples}} for one placement."""
-    place(placement, fake, targets.raw)
+    place(placement, fake, targets.raw_loops)
     py_timer, py_timer_cpu = timer_cost(calls)
-    raw_timer_answer = targets.raw.ask(f"timer {calls}")
+    raw_timer_answer = targets.raw_loops["raw"].ask(f"timer {calls}")
     raw_timer = median(raw_timer_answer[1:])
     raw_timer_cpu = raw_timer_answer[0] / calls
     placement.timer_ns = {"python": py_timer, "c++": raw_timer}
-    results = {op: {"raw": Samples(raw_timer), "bare": Samples(py_timer), "module": Samples(py_timer),
-                    "pure": Samples(py_timer)} for op in OPERATIONS}
+    results = {op: {client: Samples(raw_timer if client in RAW_CLIENTS else py_timer) for client in CLIENTS}
+               for op in OPERATIONS}
     gc.collect()
     gc.disable()
     try:
@@ -159,17 +190,18 @@ def measure_calls(placement, fake, targets, rounds, calls, warmup):
                 shift = round_index % len(CLIENTS)
                 order = CLIENTS[shift:] + CLIENTS[:shift]
                 for client in order:
-                    if client == "raw":
-                        targets.raw.ask(f"calls {RAW_OPERATION[operation]} {warmup}")
-                        answer = targets.raw.ask(f"calls {RAW_OPERATION[operation]} {calls}")
-                        results[operation]["raw"].add(answer[1:], answer[0], raw_timer_cpu)
+                    if client in RAW_CLIENTS:
+                        raw = targets.raw_loops[client]
+                        raw.ask(f"calls {RAW_OPERATION[operation]} {warmup}")
+                        answer = raw.ask(f"calls {RAW_OPERATION[operation]} {calls}")
+                        results[operation][client].add(answer[1:], answer[0], raw_timer_cpu)
                     else:
-                        function, args = getattr(targets, client)[operation]
+                        function, args = targets.calls[client][operation]
                         timed_calls(function, args, warmup)
                         samples, cpu_ns = timed_calls(function, args, calls)
                         results[operation][client].add(samples, cpu_ns, py_timer_cpu)
-                        if client == "bare":
-                            targets.bare_socket.check_in_step(args[0])
+                        if client in BARE_CLIENTS:
+                            targets.bare_sockets[client].check_in_step(args[0])
                 fake.clear()  # the device keeps every request frame
             gc.collect()
     finally:
@@ -183,9 +215,10 @@ def firmware_image(size):
     return (period * (size // 251 + 1))[:size]
 
 
-def measure_firmware(placement, qx, fake, device, raw, size, chunk, rounds):
-    """{client: [seconds per update]}; "module" with the callbacks base class,
-    "module_py" with a Python subclass whose methods do nothing."""
+def measure_firmware(placement, qx, fake, device, raw_loops, size, chunk, rounds):
+    """{client: [seconds per update]}; "raw" and "raw_same" the C++ loops,
+    "module" with the callbacks base class, "module_py" with a Python
+    subclass whose methods do nothing."""
 
     class PythonCallbacks(qx.FirmwareUpdateCallbacks):
         def update_started(self, total_bytes):
@@ -200,17 +233,18 @@ def measure_firmware(placement, qx, fake, device, raw, size, chunk, rounds):
         def update_finished(self, update_result):
             pass
 
-    place(placement, fake, raw)
+    place(placement, fake, raw_loops)
     image = firmware_image(size)
     callbacks = {"module": qx.FirmwareUpdateCallbacks(), "module_py": PythonCallbacks()}
-    times = {"raw": [], "module": [], "module_py": []}
-    order_base = ("raw", "module", "module_py")
+    order_base = (*RAW_CLIENTS, "module", "module_py")
+    times = {client: [] for client in order_base}
     gc.collect()
     for round_index in range(rounds):
-        order = order_base[round_index % 3:] + order_base[:round_index % 3]
+        shift = round_index % len(order_base)
+        order = order_base[shift:] + order_base[:shift]
         for client in order:
-            if client == "raw":
-                times["raw"].append(raw.ask(f"firmware {size} {chunk} 1")[0] / 1e9)
+            if client in RAW_CLIENTS:
+                times[client].append(raw_loops[client].ask(f"firmware {size} {chunk} 1")[0] / 1e9)
             else:
                 start = time.perf_counter_ns()
                 device.update_firmware_from_blob(image, callbacks[client])

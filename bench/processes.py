@@ -3,14 +3,9 @@ C++ loop, each pinned to a core. Fake devices, the advertiser and the
 process handling are the tests' own (testing/processes.py).
 """
 
-import os
 import subprocess
-import sys
 
-sys.path.append(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))  # the repository, for testing/
-
-from testing import processes  # noqa: E402
-from testing.processes import Advertiser, in_private_namespace  # noqa: E402,F401  (run_bench.py uses them from here)
+from testing import processes
 
 ANSWER_SECONDS = 120.0
 
@@ -33,11 +28,14 @@ class FakeDevice(processes.FakeDevice):
 
 
 class RawLoop(processes.Child):
-    """The raw C++ loop (bench/raw_loop.cpp), connected to one fake device."""
+    """The raw C++ loop (bench/raw_loop.cpp), connected to one fake device;
+    with `same_calls`, making the module's system calls (its --same-calls)."""
 
-    def __init__(self, executable, core, port, index, link_mode):
-        super().__init__([executable, "--port", str(port), "--index", str(index), "--link-mode", str(link_mode)],
-                         "raw loop", core)
+    def __init__(self, executable, core, port, index, link_mode, same_calls=False):
+        args = [executable, "--port", str(port), "--index", str(index), "--link-mode", str(link_mode)]
+        if same_calls:
+            args.append("--same-calls")
+        super().__init__(args, "raw loop, same calls" if same_calls else "raw loop", core)
 
     def ask(self, command):
         self.process.stdin.write(command.encode() + b"\n")

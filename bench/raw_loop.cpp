@@ -2,7 +2,12 @@
 // frames as the library exchanges, over a plain blocking socket, with no
 // codec, no lock and no error mapping. One request is in flight at a time.
 //
-//   qx_bench_raw --port N [--index I] [--link-mode M]
+//   qx_bench_raw --port N [--index I] [--link-mode M] [--same-calls]
+//
+// --same-calls makes the system calls the library makes besides: before each
+// request a drain of whatever waits, each frame sent from one buffer with
+// send(), and after each whole reply an immediate acknowledgement. Without
+// it, one sendmsg() and the reads: the physical limit.
 //
 // Commands on stdin, one per line; every answer is one line on stdout:
 //   timer COUNT           -> "OK cpu ns..."  cost of an empty timed region
@@ -27,6 +32,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/uio.h>
@@ -66,7 +72,7 @@ uint16_t get16(const uint8_t* in) { return static_cast<uint16_t>(in[0] | in[1] <
 
 class Connection {
 public:
-    explicit Connection(uint16_t port) {
+    Connection(uint16_t port, bool same_calls) : same_calls_(same_calls) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0) fail("socket: " + std::string(std::strerror(errno)));
         sockaddr_in address{};
@@ -89,13 +95,12 @@ public:
     // Sends the pieces as one frame, then reads one reply frame into
     // reply_; returns its payload length. Usually one send and one receive.
     size_t exchange(const iovec* pieces, int count, uint16_t request) {
-        msghdr message{};
-        message.msg_iov = const_cast<iovec*>(pieces);
-        message.msg_iovlen = static_cast<size_t>(count);
-        size_t total = 0;
-        for (int i = 0; i < count; ++i) total += pieces[i].iov_len;
-        const ssize_t sent = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
-        if (sent != static_cast<ssize_t>(total)) fail("short or failed send");
+        if (same_calls_) {
+            drain();
+            send_joined(pieces, count);
+        } else {
+            send_pieces(pieces, count);
+        }
 
         size_t have = 0;
         size_t want = header_size;
@@ -110,6 +115,7 @@ public:
             if (want > reply_.size()) fail("reply larger than the buffer");
         }
         if (have != want) fail("more bytes than one reply frame");
+        if (same_calls_) quick_ack();
         const uint16_t command = get16(reply_.data());
         if (command == error_packet) fail("device answered with an error packet");
         if (command != request + 1) fail("unexpected reply command " + std::to_string(command));
@@ -119,8 +125,52 @@ public:
     const uint8_t* payload() const { return reply_.data() + header_size; }
 
 private:
+    void send_pieces(const iovec* pieces, int count) {
+        msghdr message{};
+        message.msg_iov = const_cast<iovec*>(pieces);
+        message.msg_iovlen = static_cast<size_t>(count);
+        size_t total = 0;
+        for (int i = 0; i < count; ++i) total += pieces[i].iov_len;
+        const ssize_t sent = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
+        if (sent != static_cast<ssize_t>(total)) fail("short or failed send");
+    }
+
+    // The library packs each frame into one buffer and sends that.
+    void send_joined(const iovec* pieces, int count) {
+        size_t total = 0;
+        for (int i = 0; i < count; ++i) {
+            if (pieces[i].iov_len > frame_.size() - total) fail("frame larger than the buffer");
+            std::memcpy(frame_.data() + total, pieces[i].iov_base, pieces[i].iov_len);
+            total += pieces[i].iov_len;
+        }
+        const ssize_t sent = ::send(fd_, frame_.data(), total, MSG_NOSIGNAL);
+        if (sent != static_cast<ssize_t>(total)) fail("short or failed send");
+    }
+
+    // As the library before each request: reads without waiting until
+    // nothing is left. In this benchmark the first read finds nothing.
+    void drain() {
+        uint8_t scratch[4096];
+        for (;;) {
+            const ssize_t n = ::recv(fd_, scratch, sizeof scratch, MSG_DONTWAIT);
+            if (n > 0 || (n < 0 && errno == EINTR)) continue;
+            if (n == 0) fail("connection closed");
+            if (errno != EAGAIN && errno != EWOULDBLOCK) fail("drain: " + std::string(std::strerror(errno)));
+            return;
+        }
+    }
+
+    void quick_ack() {
+        const int one = 1;
+        if (::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one) != 0) {
+            fail("TCP_QUICKACK: " + std::string(std::strerror(errno)));
+        }
+    }
+
     int fd_ = -1;
+    bool same_calls_ = false;
     std::array<uint8_t, 65536 + header_size> reply_{};
+    std::array<uint8_t, 65536 + header_size> frame_{};
 };
 
 struct Frame {
@@ -252,9 +302,15 @@ int main(int argc, char** argv) {
     unsigned long port = 0;
     unsigned long index = 0;
     unsigned long link_mode = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool same_calls = false;
+    for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        const unsigned long value = std::strtoul(argv[i + 1], nullptr, 0);
+        if (option == "--same-calls") {
+            same_calls = true;
+            continue;
+        }
+        if (i + 1 == argc) fail("option " + option + " needs a value");
+        const unsigned long value = std::strtoul(argv[++i], nullptr, 0);
         if (option == "--port") {
             port = value;
         } else if (option == "--index") {
@@ -265,9 +321,11 @@ int main(int argc, char** argv) {
             fail("unknown option " + option);
         }
     }
-    if (port == 0 || port > 65535 || index > 65535 || link_mode > 65535) fail("usage: --port N [--index I] [--link-mode M]");
+    if (port == 0 || port > 65535 || index > 65535 || link_mode > 65535) {
+        fail("usage: --port N [--index I] [--link-mode M] [--same-calls]");
+    }
 
-    Connection connection(static_cast<uint16_t>(port));
+    Connection connection(static_cast<uint16_t>(port), same_calls);
     const auto index16 = static_cast<uint16_t>(index);
     const auto mode16 = static_cast<uint16_t>(link_mode);
     std::vector<uint8_t> image;

@@ -10,5 +10,6 @@ build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j4 --target brisel_qx_api qx_fake_device qx_bench_raw >/dev/null
 
-export PYTHONDONTWRITEBYTECODE=1
+# Nothing left behind in the source tree; the repository on the path for testing/.
+export PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$PWD
 exec timeout 1500 scripts/in_netns.sh /usr/bin/python3 bench/run_bench.py --build "$build" "$@"

@@ -12,7 +12,9 @@ on any device.
 
 import argparse
 import datetime
+import os
 import shutil
+import stat
 import sys
 from collections.abc import Callable, Sequence
 from typing import TextIO, TypeVar
@@ -166,14 +168,25 @@ class ProgressBar(qx.FirmwareUpdateCallbacks):
         self.stream.flush()
 
 
-def update(devices: Sequence[qx.Device], serial: int, image_path: str) -> int:
+def read_image(path: str) -> bytes:
+    """The whole image file; exits with the reason if it cannot be read."""
+    try:
+        # Checked first: opening a FIFO would wait for a writer, and a device
+        # such as /dev/zero would be read without end.
+        if not stat.S_ISREG(os.stat(path).st_mode):
+            sys.exit(f"scan.py: firmware image {path}: not a regular file")
+        with open(path, "rb") as image_file:
+            return image_file.read()
+    except OSError as error:
+        sys.exit(f"scan.py: firmware image {path}: {error.strerror or error}")
+
+
+def update(devices: Sequence[qx.Device], serial: int, image_path: str, image: bytes) -> int:
     matching = [device for device in devices if device.get_serial_number() == serial]
     if not matching:
         print(f"No device with serial number {serial} was found.", file=sys.stderr)
         return 1
     device = matching[0]
-    with open(image_path, "rb") as image_file:
-        image = image_file.read()
     print(f"Updating the firmware of {qx.format_ean(device.get_ean())} / {serial} "
           f"from {image_path} (firmware {ask(device.get_firmware_version)} now)")
     bar = ProgressBar()
@@ -199,16 +212,22 @@ def main() -> int:
         parser.error("--update and --image go together")
     if args.timeout < 0:
         parser.error("--timeout must not be negative")
+    # Before the scan, so that a wrong path is told at once.
+    image = read_image(args.image) if args.image is not None else b""
 
     print(f"brisel_qx_api {qx.get_api_version_string()}: scanning for {args.timeout:g} s ...")
     client = qx.create_client()
     devices = client.scan_for_devices_with_timeout(datetime.timedelta(seconds=args.timeout))
-    print(f"Found {len(devices)} device(s).\n")
+    print(f"Found {len(devices)} device(s).")
+    if not devices:
+        print("Check that the devices are powered and on this computer's network, that no firewall drops mDNS "
+              "(UDP port 5353), or give them longer with --timeout.")
+    print()
     for number, device in enumerate(devices, start=1):
         describe(device, number, len(devices))
     sys.stdout.flush()
     if args.update is not None:
-        return update(devices, args.update, args.image)
+        return update(devices, args.update, args.image, image)
     return 0
 
 

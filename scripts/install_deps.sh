@@ -9,6 +9,7 @@ packages=(
   python3 python3-dev python3-pytest python3-zeroconf python3-mypy python3-venv python3-pip
   iproute2 util-linux
   clang-16 libclang-rt-16-dev
+  flake8 clang-format-16
 )
 
 missing=()

@@ -34,7 +34,8 @@ head -c 204800 /dev/urandom >"$workdir/firmware.img"
 echo
 echo "Starting three fake devices in a private network namespace and scanning for them:"
 echo
-PYTHONPATH="$PWD/$build/python" PYTHONDONTWRITEBYTECODE=1 scripts/in_netns.sh "$python" brisel_qx_api/tests/devices/bench.py \
+# PYTHONPATH names the module and the repository, for testing/ (the simulated bench).
+PYTHONPATH="$PWD/$build/python:$PWD" PYTHONDONTWRITEBYTECODE=1 scripts/in_netns.sh "$python" -m testing.bench \
   --fake-device "$build/qx_sdk_client/qx_fake_device" \
   --device "serial=20240017,ean=0x4260123456789,name=QX Bench Left,interfaces=2,nickname=left rack,firmware.chunk_size=2048,if1.interface_type=2,if1.link_state=0,if1.link_mode=0x0184" \
   --device "serial=20240018,ean=0x4260123456789,name=QX Bench Right,interfaces=1,manufacturing_date=1735689600" \

@@ -24,8 +24,9 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
 fi
 cmake --build "$build" -j 4 --target brisel_qx_api qx_fake_device >/dev/null
 
+# The module, and the repository for testing/ (the simulated bench).
 environment=(
-  "PYTHONPATH=$build/python"
+  "PYTHONPATH=$build/python:$PWD"
   "QX_BUILD_DIR=$build"
   PYTHONDONTWRITEBYTECODE=1
   "QX_SOAK_SECONDS=${QX_SOAK_SECONDS:-60}"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test:
+#   - flake8 over every Python file git tracks (config: .flake8);
 #   - the decoders' fuzz targets, each for a few seconds (clang, libFuzzer);
 #   - a normal build: C++ and Python tests;
 #   - an AddressSanitizer/UBSan build: C++ tests, and the Python tests against
@@ -13,6 +14,12 @@ cd "$(dirname "$0")/.."
 scripts/install_deps.sh
 
 jobs=$(nproc)
+
+# First, as it takes a second and the builds take minutes.
+if ! git ls-files -z -- '*.py' | xargs -0 flake8; then
+  echo "run_tests.sh: flake8 found the above (settings in .flake8)" >&2
+  exit 1
+fi
 
 scripts/run_fuzz.sh 5
 

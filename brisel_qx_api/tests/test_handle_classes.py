@@ -96,7 +96,8 @@ def test_class_documentation():
         (qx.Device.reset_nickname,
          "Resets the nickname (sets it back to empty string).\n\nRaises:\n"
          "    ApiNotAvailableInProtocolVersion: If the device firmware does not\n        yet support this api"),
-        (qx.Client.scan_for_devices, "Scans for devices using DNS-SD\n\nReturns:\n   ([Device]): A list of found devices"),
+        (qx.Client.scan_for_devices,
+         "Scans for devices using DNS-SD\n\nReturns:\n   ([Device]): A list of found devices"),
         (qx.FirmwareUpdateCallbacks.update_started,
          "Called when the update starts\n\nParameters:\n    total_bytes (int): Total number of bytes that will get "
          "transferred"),

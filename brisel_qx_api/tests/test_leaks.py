@@ -6,8 +6,6 @@ import resource
 import tracemalloc
 import types
 
-import pytest
-
 ITERATIONS = 100_000
 
 

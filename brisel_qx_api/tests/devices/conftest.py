@@ -15,8 +15,9 @@ import types
 
 import pytest
 
-import bench
 import brisel_qx_api as qx
+from testing import bench
+from testing.processes import in_private_namespace
 
 # Longer than any test needs; a hang (a lock never released, the
 # interpreter lock held while waiting) ends the run with every thread's
@@ -37,7 +38,7 @@ HERE = pathlib.Path(__file__).parent
 
 
 def pytest_collection_modifyitems(config, items):
-    if bench.in_private_namespace():
+    if in_private_namespace():
         return
     skip = pytest.mark.skip(reason="scans send multicast: run inside a private network namespace "
                                    "(scripts/in_netns.sh)")

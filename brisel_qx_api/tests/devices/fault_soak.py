@@ -538,7 +538,7 @@ class Lane:
         self.stats.count("calls", call.name)
         try:
             value = call.invoke(target, self.clean[handle.fake.spec.serial][index])
-        except Exception as error:  # noqa: BLE001 - whatever it is, it is classified below
+        except Exception as error:  # whatever it is, it is classified below
             return classify(call, error=error)
         return classify(call, value=value)
 
@@ -731,7 +731,7 @@ class Lane:
                 if len(self.handles) < 2 and self.rescans_left > 0 and self.budget.remaining() > 3:
                     used += self.rescan()
                 self.budget.give_back(most - used)
-        except BaseException:  # noqa: BLE001 - reported, and the lane ends
+        except BaseException:  # reported, and the lane ends
             self.fail("stopped by\n" + traceback.format_exc())
         finally:
             self.handles.clear()

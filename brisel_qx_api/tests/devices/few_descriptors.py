@@ -79,7 +79,7 @@ def scan(free, serial):
 
 
 def sweep(first, last, serial):
-    import bench
+    from testing import bench
 
     results = []
     with bench.Bench([bench.DeviceSpec(serial=serial, name="QX Starved")], name_prefix="qx-few-fds"):

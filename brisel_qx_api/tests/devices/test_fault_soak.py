@@ -19,9 +19,9 @@ import threading
 import time
 import tracemalloc
 
-import bench
 import brisel_qx_api as qx
 import fault_soak as soak
+from testing import bench
 
 SECONDS = float(os.environ.get("QX_SOAK_SECONDS", "6"))
 CALLS = int(os.environ.get("QX_SOAK_CALLS", "5000"))

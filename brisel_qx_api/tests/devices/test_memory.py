@@ -26,7 +26,8 @@ def test_repeated_handle_calls_leave_traced_memory_where_it_was(scanned, capfd):
         interface.get_supported_eth_configs().role
         interface.get_packet_generator_config()
         for failing in (lambda: legacy_interface.read_dcq(), lambda: interface.set_eth_config(no_attributes),
-                        lambda: interface.set_nickname(5), lambda: device.update_firmware_from_path("/nonexistent", None)):
+                        lambda: interface.set_nickname(5),
+                        lambda: device.update_firmware_from_path("/nonexistent", None)):
             try:
                 failing()
             except (qx.ApiNotAvailableInProtocolVersion, AttributeError, TypeError, ValueError):

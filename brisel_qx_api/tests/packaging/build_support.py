@@ -60,8 +60,9 @@ def find_python(version):
     pyenv = pathlib.Path(os.environ.get("PYENV_ROOT", pathlib.Path.home() / ".pyenv"))
     for candidate in [f"/usr/bin/python{version}", *sorted(pyenv.glob(f"versions/{version}.*/bin/python{version}"))]:
         if os.access(candidate, os.X_OK):
-            probe = subprocess.run([candidate, "-c", "import sys, venv, ensurepip; print('%d.%d' % sys.version_info[:2])"],
-                                   capture_output=True, text=True, timeout=60)
+            probe = subprocess.run(
+                [candidate, "-c", "import sys, venv, ensurepip; print('%d.%d' % sys.version_info[:2])"],
+                capture_output=True, text=True, timeout=60)
             if probe.returncode == 0 and probe.stdout.strip() == version:
                 return str(candidate)
     return None

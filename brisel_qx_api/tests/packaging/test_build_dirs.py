@@ -42,7 +42,8 @@ def read_only(tree, python, tmp_path):
 
 def test_read_only_tree_builds_outside_it_and_keeps_that_build(read_only, tmp_path):
     read_only("wheel", "--no-deps", "-w", tmp_path / "wheels", ".")
-    (built,) = read_only.temporary.glob(f"brisel_qx_api-build-{os.getuid()}/view-*/cpython-*/python/brisel_qx_api.abi3.so")
+    (built,) = read_only.temporary.glob(
+        f"brisel_qx_api-build-{os.getuid()}/view-*/cpython-*/python/brisel_qx_api.abi3.so")
     assert (built.parents[3].stat().st_mode & 0o777) == 0o700
     before = built.stat().st_mtime_ns
     read_only("wheel", "--no-deps", "-w", tmp_path / "again", ".")

@@ -10,7 +10,7 @@ import pytest
 from build_support import SOURCE, built_modules, fails, find_python, make_venv, pip_environment, run
 
 sys.path.insert(0, str(SOURCE / "build_backend"))
-import qx_build_backend  # noqa: E402
+import qx_build_backend  # noqa: E402 - the backend is no installed module: pip too finds it by a path (backend-path)
 
 VERSIONS = ("import importlib.metadata, brisel_qx_api as qx; "
             "print(importlib.metadata.version('brisel_qx_api'), qx.get_api_version_string())")
@@ -67,7 +67,8 @@ def test_switching_interpreters_rebuilds_nothing(tree, python310, tmp_path):
     python311 = make_venv(sys.executable, tmp_path / "venv")
 
     def wheel(python):
-        run([python, "-m", "pip", "wheel", "--no-deps", "-w", tmp_path / "wheels", "."], cwd=tree, env=pip_environment())
+        run([python, "-m", "pip", "wheel", "--no-deps", "-w", tmp_path / "wheels", "."], cwd=tree,
+            env=pip_environment())
 
     wheel(python311)
     built = built_modules(tree)

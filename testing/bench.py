@@ -9,9 +9,9 @@ Everything here sends multicast only after checking that the network
 namespace holds nothing but loopback (scripts/in_netns.sh makes one).
 
 As a program it starts a bench, runs a command while the bench is up and
-passes the command's exit status on:
+passes the command's exit status on (PYTHONPATH names the repository):
 
-    bench.py --fake-device PATH [--device KEY=VALUE,...]... -- COMMAND...
+    python3 -m testing.bench --fake-device PATH [--device KEY=VALUE,...]... -- COMMAND...
 """
 
 import argparse
@@ -21,11 +21,7 @@ import subprocess
 import sys
 from dataclasses import dataclass, field
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.append(os.path.dirname(os.path.dirname(os.path.dirname(HERE))))  # the repository, for testing/
-
-from testing import processes  # noqa: E402
-from testing.processes import in_private_namespace  # noqa: E402,F401  (conftest.py uses it from here)
+from testing import processes
 
 
 def fake_device_path():
