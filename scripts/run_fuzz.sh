@@ -30,8 +30,8 @@ max_seconds="${QX_FUZZ_MAX_SECONDS:-3600}"
 scripts/install_deps.sh
 
 build=build-fuzz
-cmake -S fuzz -B "$build" -DCMAKE_C_COMPILER=clang-16 -DCMAKE_CXX_COMPILER=clang++-16 \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# fuzz/CMakePresets.json: clang 16, into build-fuzz/.
+cmake -S fuzz --preset fuzz >/dev/null
 cmake --build "$build" -j "${QX_FUZZ_JOBS:-4}"
 
 targets=(fuzz_from_buffer fuzz_codec_unpack fuzz_typed_unpack fuzz_string_from_bytes fuzz_debug_text)

@@ -23,14 +23,15 @@ fi
 
 scripts/run_fuzz.sh 5
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQX_WERROR=ON >/dev/null
-cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs"
+# The three trees are the presets of CMakePresets.json, so that one of them
+# can be built alone with the same settings: cmake --preset asan, and so on.
+cmake --preset normal >/dev/null
+cmake --build --preset normal -j "$jobs"
+ctest --preset normal -j "$jobs"
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON -DQX_WERROR=ON >/dev/null
-cmake --build build-asan -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs"
 
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQX_WERROR=ON >/dev/null
-cmake --build build-release -j "$jobs"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
