@@ -4,12 +4,12 @@
 #include <utility>
 
 #include <avahi-common/error.h>
-#include <avahi-common/thread-watch.h>
 #include <avahi-core/core.h>
 #include <avahi-core/log.h>
 
 #include "qx_sdk_client/src/mdns/bounded_run.hpp"
 #include "qx_sdk_client/src/mdns/browse_session.hpp"
+#include "qx_sdk_client/src/mdns/poll_thread.hpp"
 #include "qx_sdk_client/src/mdns/server_descriptors.hpp"
 #include "qx_sdk_client/src/mdns/service_type.hpp"
 
@@ -18,9 +18,8 @@ namespace qx_sdk_client::mdns {
 // Everything that lives on the daemon's thread. Destroying it stops that
 // thread first, so nothing below runs concurrently with avahi.
 struct DaemonCore {
-    AvahiThreadedPoll* poll = nullptr;
+    std::unique_ptr<PollThread> loop;
     AvahiServer* server = nullptr;
-    bool thread_started = false;
     std::vector<std::unique_ptr<BrowseSession>> sessions;
 
     DaemonCore() = default;
@@ -28,8 +27,8 @@ struct DaemonCore {
     DaemonCore& operator=(const DaemonCore&) = delete;
 
     ~DaemonCore() {
-        if (thread_started) {
-            avahi_threaded_poll_stop(poll);
+        if (loop) {
+            loop->stop();
         }
         for (auto& session : sessions) {
             session->finish_after_stop();
@@ -38,9 +37,7 @@ struct DaemonCore {
         if (server != nullptr) {
             avahi_server_free(server);
         }
-        if (poll != nullptr) {
-            avahi_threaded_poll_free(poll);
-        }
+        loop.reset();
     }
 };
 
@@ -56,17 +53,6 @@ void silence_avahi() {
 }
 
 void on_server_state(AvahiServer*, AvahiServerState, void*) {}
-
-class PollLock {
-public:
-    explicit PollLock(AvahiThreadedPoll* poll) : poll_(poll) { avahi_threaded_poll_lock(poll_); }
-    ~PollLock() { avahi_threaded_poll_unlock(poll_); }
-    PollLock(const PollLock&) = delete;
-    PollLock& operator=(const PollLock&) = delete;
-
-private:
-    AvahiThreadedPoll* poll_;
-};
 
 // A pure browser: it must not announce a host name or records of its own,
 // so that a responder already running on this host sees no conflict, and it
@@ -137,8 +123,8 @@ ServiceDaemon::~ServiceDaemon() {
 std::expected<ServiceDaemon, std::string> ServiceDaemon::create() {
     silence_avahi();
     auto core = std::make_unique<DaemonCore>();
-    core->poll = avahi_threaded_poll_new();
-    if (core->poll == nullptr) {
+    core->loop = PollThread::create();
+    if (!core->loop) {
         return std::unexpected(std::string("failed to create the mDNS poll loop"));
     }
     AvahiServerConfig config;
@@ -154,16 +140,14 @@ std::expected<ServiceDaemon, std::string> ServiceDaemon::create() {
     // so only a descriptor that another thread opens in between could take
     // one of the freed slots.
     descriptors->release();
-    core->server =
-        avahi_server_new(avahi_threaded_poll_get(core->poll), &config, &on_server_state, nullptr, &error);
+    core->server = avahi_server_new(core->loop->api(), &config, &on_server_state, nullptr, &error);
     avahi_server_config_free(&config);
     if (core->server == nullptr) {
         return std::unexpected(avahi_failure("failed to start the mDNS server", error));
     }
-    if (avahi_threaded_poll_start(core->poll) < 0) {
+    if (!core->loop->start()) {
         return std::unexpected(std::string("failed to start the mDNS daemon's thread"));
     }
-    core->thread_started = true;
     return ServiceDaemon(std::move(core));
 }
 
@@ -177,9 +161,8 @@ std::expected<Receiver, std::string> ServiceDaemon::browse(std::string_view serv
     }
     auto channel = std::make_shared<EventChannel>();
     {
-        PollLock lock(core_->poll);
-        auto session = BrowseSession::start(core_->server, avahi_threaded_poll_get(core_->poll), *target,
-                                            channel);
+        std::lock_guard lock(*core_->loop);
+        auto session = BrowseSession::start(core_->server, core_->loop->api(), *target, channel);
         if (!session) {
             return std::unexpected(std::move(session.error()));
         }

@@ -41,7 +41,8 @@ public:
 
     // Binds the mDNS port (shared with any other responder on the host),
     // publishes nothing, and starts the daemon's thread. Fails, and starts
-    // nothing, when the sockets the daemon needs cannot be opened.
+    // nothing, when the sockets the daemon needs cannot be opened or its
+    // thread cannot be had.
     [[nodiscard]] static std::expected<ServiceDaemon, std::string> create();
 
     // `service_type` as "_name._tcp.local." (the final dot optional).

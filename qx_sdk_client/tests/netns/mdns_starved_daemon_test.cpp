@@ -6,6 +6,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -13,16 +14,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "qx_sdk_client/src/mdns/service_daemon.hpp"
 #include "qx_sdk_client/tests/netns/netns_support.hpp"
 
 namespace {
 
+using namespace std::chrono_literals;
 using qx_sdk_client::mdns::ServiceDaemon;
 
 // Lowers the soft limit so that exactly `free` more descriptors can be
@@ -48,6 +52,36 @@ bool leave_free(rlim_t free) {
     return false;
 }
 
+// Lowers the soft limit so that exactly `spare` more threads can be
+// started. Root is not held to it, so the process takes a uid of its own
+// first; the limit counts every thread of that uid on the machine, and the
+// process id keeps it apart from any other run's.
+bool leave_threads(rlim_t spare) {
+    const auto uid = static_cast<uid_t>(200000 + getpid());
+    if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) {
+        return false;
+    }
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NPROC, &limit) != 0) {
+        return false;
+    }
+    limit.rlim_cur = qx_netns_test::thread_count() + spare;
+    return setrlimit(RLIMIT_NPROC, &limit) == 0;
+}
+
+// A thread already joined may take a moment to leave the process, and to
+// give its place under the limit back.
+bool threads_back_to(std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (qx_netns_test::thread_count() != count) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
 // As a sandbox that allows only internet sockets does.
 bool refuse_netlink_sockets() {
     sock_filter filter[] = {
@@ -69,20 +103,24 @@ bool refuse_netlink_sockets() {
     _exit(code);
 }
 
-// Exits 0 when the daemon was refused and every descriptor that its start
-// took is closed again.
+// Exits 0 when the daemon was refused and every descriptor and thread that
+// its start took is gone again.
 template <typename Starve>
 [[noreturn]] void start_starved(Starve starve) {
     if (!starve()) {
         fail_with(3, "could not starve the process");
     }
     const std::size_t before = qx_netns_test::open_fd_count();
+    const std::size_t threads_before = qx_netns_test::thread_count();
     const bool started = ServiceDaemon::create().has_value();
     if (started) {
         fail_with(1, "the daemon started");
     }
     if (qx_netns_test::open_fd_count() != before) {
         fail_with(2, "a descriptor was left open");
+    }
+    if (!threads_back_to(threads_before)) {
+        fail_with(4, "a thread was left running");
     }
     _exit(0);
 }
@@ -107,6 +145,10 @@ TEST_F(StarvedDaemonStart, TooFewDescriptorsForTheServerAreAnError) {
         SCOPED_TRACE("descriptors free: " + std::to_string(free));
         EXPECT_EXIT(start_starved([free] { return leave_free(free); }), ::testing::ExitedWithCode(0), "");
     }
+}
+
+TEST_F(StarvedDaemonStart, NoThreadForTheDaemonIsAnError) {
+    EXPECT_EXIT(start_starved([] { return leave_threads(0); }), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
