@@ -64,14 +64,23 @@ void connect_and_keep(const Client& client, const mdns::ResolvedService& service
 
 // A daemon that does not stop within the bound still closes the channel, so
 // the workers end; the devices already found are kept and the leftover stop
-// is only reported.
-void stop_daemon(mdns::ServiceDaemon& daemon, std::chrono::milliseconds bound) noexcept {
+// is only reported. False when no thread could be had for the stop: the
+// daemon then runs on as it was.
+bool stop_daemon(mdns::ServiceDaemon& daemon, std::chrono::milliseconds bound) noexcept {
     try {
-        std::expected<void, std::string> stopped = daemon.shutdown(bound);
-        if (!stopped) {
-            util::print_stdout_line("Failed to shut down MDNS Service Daemon: " + stopped.error());
+        std::expected<void, mdns::ShutdownFailure> stopped = daemon.shutdown(bound);
+        if (stopped || stopped.error().kind == mdns::ShutdownFailure::Kind::AlreadyShutDown) {
+            return true;
         }
+        if (stopped.error().kind == mdns::ShutdownFailure::Kind::NoThread) {
+            return false;
+        }
+        util::print_stdout_line("Failed to shut down MDNS Service Daemon: " + stopped.error().text);
+        return true;
     } catch (...) {
+        // Out of memory on the way: whether the stop began is unknown, and
+        // asking again once the workers are gone settles it.
+        return false;
     }
 }
 
@@ -104,11 +113,28 @@ public:
     void stop() noexcept {
         if (!daemon_stopped_) {
             daemon_stopped_ = true;
-            stop_daemon(daemon_, bound_);
+            if (!stop_daemon(daemon_, bound_)) {
+                // The workers hold every thread the process may start. The
+                // channel is closed from this end, so they end once they
+                // have taken what is queued; then their threads are free for
+                // the stop. A thread that has just ended may still count
+                // against the limit for a moment: failing again, the daemon
+                // is stopped here, without a bound.
+                daemon_.close_channels();
+                join_all();
+                if (!stop_daemon(daemon_, bound_)) {
+                    daemon_.stop_here();
+                }
+            }
         }
-        // Joined in the order started. A worker may start another until
-        // it ends, so the list is read again after every join; once all
-        // listed have ended, nobody is left to add one.
+        join_all();
+    }
+
+private:
+    // Joined in the order started. A worker may start another until it
+    // ends, so the list is read again after every join; once all listed
+    // have ended, nobody is left to add one.
+    void join_all() noexcept {
         for (std::size_t next = 0;; ++next) {
             std::thread* thread = nullptr;
             {
@@ -127,7 +153,6 @@ public:
         }
     }
 
-private:
     void start_locked() {
         threads_.emplace_back(&Workers::work, this);
         ++idle_;

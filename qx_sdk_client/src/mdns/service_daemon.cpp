@@ -105,18 +105,26 @@ ServiceDaemon::ServiceDaemon(ServiceDaemon&&) noexcept = default;
 
 ServiceDaemon& ServiceDaemon::operator=(ServiceDaemon&& other) noexcept {
     if (this != &other) {
-        if (core_) {
-            (void)shutdown();
-        }
+        stop_if_running();
         core_ = std::move(other.core_);
         channels_ = std::move(other.channels_);
     }
     return *this;
 }
 
-ServiceDaemon::~ServiceDaemon() {
-    if (core_) {
+ServiceDaemon::~ServiceDaemon() { stop_if_running(); }
+
+void ServiceDaemon::stop_if_running() noexcept {
+    if (!core_) {
+        return;
+    }
+    try {
         (void)shutdown();
+    } catch (...) {
+    }
+    // Still here when no thread could be had for the bounded stop.
+    if (core_) {
+        stop_here();
     }
 }
 
@@ -172,34 +180,43 @@ std::expected<Receiver, std::string> ServiceDaemon::browse(std::string_view serv
     return Receiver(std::move(channel));
 }
 
-std::expected<void, std::string> ServiceDaemon::shutdown(std::chrono::milliseconds bound) {
+std::expected<void, ShutdownFailure> ServiceDaemon::shutdown(std::chrono::milliseconds bound) {
+    using Kind = ShutdownFailure::Kind;
     if (!core_) {
-        return std::unexpected(std::string("the mDNS daemon has already been shut down"));
+        return std::unexpected(
+            ShutdownFailure{Kind::AlreadyShutDown, "the mDNS daemon has already been shut down"});
     }
-    // Owned by the stopping thread from here: if the stop outlasts the
-    // bound, that thread still frees everything when it ends.
-    DaemonCore* core = core_.release();
+    DaemonCore* core = core_.get();
     const BoundedRunOutcome outcome = run_bounded([core] { delete core; }, bound);
+    if (outcome == BoundedRunOutcome::NoThread) {
+        return std::unexpected(ShutdownFailure{Kind::NoThread, "could not start a thread to stop the mDNS daemon"});
+    }
+    // Owned by the stopping thread from its start: if the stop outlasts the
+    // bound, that thread still frees everything when it ends.
+    (void)core_.release();
     // On success the core has closed them behind the queued events already;
     // otherwise no receiver may be left waiting for a daemon that will not
     // stop, and whatever it reports later is dropped.
+    close_channels();
+    channels_.clear();
+    if (outcome == BoundedRunOutcome::TimedOut) {
+        return std::unexpected(ShutdownFailure{Kind::Overran, "the mDNS daemon did not stop within " +
+                                                                  std::to_string(bound.count()) +
+                                                                  " ms; it is left to stop on its own"});
+    }
+    return {};
+}
+
+void ServiceDaemon::close_channels() noexcept {
     for (auto& channel : channels_) {
         channel->close();
     }
+}
+
+void ServiceDaemon::stop_here() noexcept {
+    core_.reset();
+    close_channels();
     channels_.clear();
-    switch (outcome) {
-        case BoundedRunOutcome::Finished:
-            return {};
-        case BoundedRunOutcome::TimedOut:
-            return std::unexpected("the mDNS daemon did not stop within " + std::to_string(bound.count()) +
-                                   " ms; it is left to stop on its own");
-        case BoundedRunOutcome::NoThread:
-            // Its thread may still be inside avahi, so it cannot be freed
-            // from here without risking the wait this bound exists to avoid.
-            return std::unexpected(std::string(
-                "could not start a thread to stop the mDNS daemon; it is left running"));
-    }
-    return {};
 }
 
 }  // namespace qx_sdk_client::mdns

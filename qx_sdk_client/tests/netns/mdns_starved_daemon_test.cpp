@@ -151,4 +151,65 @@ TEST_F(StarvedDaemonStart, NoThreadForTheDaemonIsAnError) {
     EXPECT_EXIT(start_starved([] { return leave_threads(0); }), ::testing::ExitedWithCode(0), "");
 }
 
+// With its own thread the only one to be had, a daemon cannot be stopped
+// within a bound; it is kept until it can be stopped, or until it is stopped
+// on the calling thread.
+[[noreturn]] void stop_without_a_thread() {
+    using Kind = qx_sdk_client::mdns::ShutdownFailure::Kind;
+    if (!leave_threads(1)) {
+        fail_with(3, "could not starve the process");
+    }
+    const std::size_t before = qx_netns_test::open_fd_count();
+    const std::size_t threads_before = qx_netns_test::thread_count();
+    {
+        auto daemon = ServiceDaemon::create();
+        if (!daemon) {
+            fail_with(10, "the daemon did not start");
+        }
+        auto receiver = daemon->browse("_br-command-api._tcp.local.");
+        auto stopped = daemon->shutdown(2s);
+        if (!receiver || stopped || stopped.error().kind != Kind::NoThread) {
+            fail_with(11, "the stop did not report that it had no thread");
+        }
+        if (!daemon->browse("_br-command-api._tcp.local.")) {
+            fail_with(12, "the daemon was not kept");
+        }
+        auto waiting = receiver->recv_for(0ms);
+        if (waiting || waiting.error() != qx_sdk_client::mdns::RecvError::Timeout) {
+            fail_with(13, "the receiver ended before its channel was closed");
+        }
+        daemon->close_channels();
+        auto closed = receiver->recv_for(0ms);
+        if (closed || closed.error() != qx_sdk_client::mdns::RecvError::Closed) {
+            fail_with(14, "closing the channels did not end the receiver");
+        }
+        daemon->stop_here();
+        stopped = daemon->shutdown(2s);
+        if (stopped || stopped.error().kind != Kind::AlreadyShutDown) {
+            fail_with(15, "the daemon was not stopped here");
+        }
+    }
+    if (!threads_back_to(threads_before)) {
+        fail_with(4, "a thread was left running");
+    }
+    // Destroyed without a shutdown, it is stopped here too.
+    {
+        auto daemon = ServiceDaemon::create();
+        if (!daemon) {
+            fail_with(16, "the daemon did not start again");
+        }
+    }
+    if (qx_netns_test::open_fd_count() != before) {
+        fail_with(2, "a descriptor was left open");
+    }
+    if (!threads_back_to(threads_before)) {
+        fail_with(4, "a thread was left running");
+    }
+    _exit(0);
+}
+
+TEST_F(StarvedDaemonStart, DaemonWithoutAThreadForItsStopIsKeptUntilStopped) {
+    EXPECT_EXIT(stop_without_a_thread(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
