@@ -54,6 +54,11 @@ void silence_avahi() {
 
 void on_server_state(AvahiServer*, AvahiServerState, void*) {}
 
+// Held while a daemon's poll loop and server open their descriptors, from
+// the reservation of what the server opens until avahi has opened it, so
+// that another daemon's start cannot take a slot that one has just freed.
+std::mutex daemon_start_mutex;
+
 // A pure browser: it must not announce a host name or records of its own,
 // so that a responder already running on this host sees no conflict, and it
 // must leave the port shareable.
@@ -131,24 +136,29 @@ void ServiceDaemon::stop_if_running() noexcept {
 std::expected<ServiceDaemon, std::string> ServiceDaemon::create() {
     silence_avahi();
     auto core = std::make_unique<DaemonCore>();
-    core->loop = PollThread::create();
-    if (!core->loop) {
-        return std::unexpected(std::string("failed to create the mDNS poll loop"));
-    }
     AvahiServerConfig config;
     avahi_server_config_init(&config);
     configure_as_browser_only(config);
-    std::expected<ServerDescriptors, std::string> descriptors = ServerDescriptors::reserve(config);
-    if (!descriptors) {
-        avahi_server_config_free(&config);
-        return std::unexpected(std::move(descriptors.error()));
-    }
     int error = 0;
-    // Given back at the last moment: avahi opens its sockets first thing,
-    // so only a descriptor that another thread opens in between could take
-    // one of the freed slots.
-    descriptors->release();
-    core->server = avahi_server_new(core->loop->api(), &config, &on_server_state, nullptr, &error);
+    {
+        std::lock_guard starting(daemon_start_mutex);
+        core->loop = PollThread::create();
+        if (!core->loop) {
+            avahi_server_config_free(&config);
+            return std::unexpected(std::string("failed to create the mDNS poll loop"));
+        }
+        std::expected<ServerDescriptors, std::string> descriptors = ServerDescriptors::reserve(config);
+        if (!descriptors) {
+            avahi_server_config_free(&config);
+            return std::unexpected(std::move(descriptors.error()));
+        }
+        // Given back at the last moment: avahi opens its sockets first
+        // thing, and another daemon's start waits for the mutex, so only a
+        // descriptor opened by something else in between could take one of
+        // the freed slots.
+        descriptors->release();
+        core->server = avahi_server_new(core->loop->api(), &config, &on_server_state, nullptr, &error);
+    }
     avahi_server_config_free(&config);
     if (core->server == nullptr) {
         return std::unexpected(avahi_failure("failed to start the mDNS server", error));

@@ -1,6 +1,7 @@
 // Starting the discovery daemon when what avahi-core opens cannot be had
 // must end in an error: avahi itself would carry on and fail an assertion,
 // killing the whole process. Each case runs in a child process of its own.
+// Every test here sends multicast: run only through scripts/in_netns.sh.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <linux/filter.h>
@@ -18,9 +19,12 @@
 #include <cstddef>
 #include <cstdio>
 #include <iterator>
+#include <latch>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "qx_sdk_client/src/client.hpp"
 #include "qx_sdk_client/src/mdns/service_daemon.hpp"
 #include "qx_sdk_client/tests/netns/netns_support.hpp"
 
@@ -210,6 +214,51 @@ TEST_F(StarvedDaemonStart, NoThreadForTheDaemonIsAnError) {
 
 TEST_F(StarvedDaemonStart, DaemonWithoutAThreadForItsStopIsKeptUntilStopped) {
     EXPECT_EXIT(stop_without_a_thread(), ::testing::ExitedWithCode(0), "");
+}
+
+// Rounds of scans on several threads at once, each daemon's start racing
+// the others' for the few descriptors left: every scan returns a list or
+// the discovery error, and whatever they opened is closed again.
+[[noreturn]] void scan_side_by_side(rlim_t free) {
+    constexpr int scanners = 4;
+    constexpr int rounds = 3;
+    if (!leave_free(free)) {
+        fail_with(3, "could not starve the process");
+    }
+    const std::size_t before = qx_netns_test::open_fd_count();
+    const qx_sdk_client::client::Client client(300ms);
+    for (int round = 0; round < rounds; ++round) {
+        std::latch start(scanners);
+        std::vector<int> outcomes(scanners, -1);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < scanners; ++i) {
+            threads.emplace_back([&, i] {
+                start.arrive_and_wait();
+                auto devices = client.scan_for_devices_with_timeout(50ms);
+                const bool clean = devices.has_value() || devices.error().kind() ==
+                                                              qx_sdk_client::error::Error::Kind::DeviceDiscoveryError;
+                outcomes[i] = clean ? 0 : 1;
+            });
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+        if (std::ranges::count(outcomes, 0) != scanners) {
+            fail_with(1, "a scan failed in another way");
+        }
+    }
+    if (qx_netns_test::open_fd_count() != before) {
+        fail_with(2, "a descriptor was left open");
+    }
+    _exit(0);
+}
+
+TEST_F(StarvedDaemonStart, ConcurrentScansWithFewDescriptorsFreeNeverAbort) {
+    for (int run = 0; run < 20; ++run) {
+        const rlim_t free = 12 + run % 5;
+        SCOPED_TRACE("run " + std::to_string(run) + ", descriptors free: " + std::to_string(free));
+        EXPECT_EXIT(scan_side_by_side(free), ::testing::ExitedWithCode(0), "");
+    }
 }
 
 }  // namespace
