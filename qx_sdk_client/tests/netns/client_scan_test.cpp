@@ -346,7 +346,7 @@ TEST_F(ScanOnLoopback, NegativeDurationIsRefusedBeforeAnythingStarts) {
 // channel, so that the order in which they are found is fixed; the fast one
 // is created while the slow one still waits for its first reply.
 TEST_F(ScanOnLoopback, EqualDevicesKeepTheOrderInWhichTheyWereFound) {
-    constexpr auto slow_reply = 5s;
+    constexpr auto slow_reply = 6s;
     qx_test::FakeDevice slow(device_with(0x4260000000001, 7));
     qx_test::FakeDevice fast(device_with(0x4260000000001, 7));
     slow.inject(1, qx_test::Fault::delay_reply(slow_reply));
