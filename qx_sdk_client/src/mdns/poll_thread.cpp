@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <system_error>
-#include <utility>
 
 namespace qx_sdk_client::mdns {
 
