@@ -32,8 +32,8 @@ public:
     // then waits until every service already reported has been connected, so
     // a scan takes at least its duration. Up to 16 services are connected at
     // once. Devices that fail to connect are reported on stdout and left out.
-    // Sorted by (EAN, serial number), stable (equal devices in the order
-    // their creation finished), duplicates kept. DeviceDiscoveryError when
+    // Sorted by (EAN, serial number), equal devices in the order their
+    // services were reported, duplicates kept. DeviceDiscoveryError when
     // the daemon, the browse or the first worker thread cannot be started,
     // or for a negative duration; never throws.
     [[nodiscard]] error::Result<std::vector<device::Device>> scan_for_devices_with_timeout(

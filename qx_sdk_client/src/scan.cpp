@@ -1,9 +1,11 @@
 #include "qx_sdk_client/src/scan.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -28,33 +30,45 @@ std::unexpected<Error> discovery_error(std::string text) {
 // side instead of adding up while the caller waits.
 constexpr std::size_t CONNECT_WORKERS = 16;
 
-// What the workers hand back; several of them write at once.
+// What the workers hand back; several of them write at once. Each device
+// comes with the number of its service in the order the services were
+// taken from the channel.
 class Findings {
 public:
-    void keep(device::Device device) {
+    void keep(std::size_t number, device::Device device) {
         std::lock_guard lock(mutex_);
-        devices_.push_back(std::move(device));
+        devices_.emplace_back(number, std::move(device));
     }
     void mark_failed() noexcept { failed_ = true; }
     bool failed() const noexcept { return failed_; }
-    // In the order the workers kept them; only once every worker has ended.
+    // In the order their services were taken, whichever was created first;
+    // only once every worker has ended.
     std::vector<device::Device> take() {
         std::lock_guard lock(mutex_);
-        return std::move(devices_);
+        std::ranges::sort(devices_, {}, &Numbered::first);
+        std::vector<device::Device> devices;
+        devices.reserve(devices_.size());
+        for (auto& [number, device] : devices_) {
+            devices.push_back(std::move(device));
+        }
+        devices_.clear();
+        return devices;
     }
 
 private:
+    using Numbered = std::pair<std::size_t, device::Device>;
     std::mutex mutex_;
-    std::vector<device::Device> devices_;
+    std::vector<Numbered> devices_;
     std::atomic<bool> failed_ = false;
 };
 
 // A connection failure is the device's problem, not the scan's: it is
 // reported and the scan goes on without it.
-void connect_and_keep(const Client& client, const mdns::ResolvedService& service, Findings& found) {
+void connect_and_keep(const Client& client, std::size_t number, const mdns::ResolvedService& service,
+                      Findings& found) {
     Result<device::Device> device = client.connect_device(service);
     if (device) {
-        found.keep(std::move(*device));
+        found.keep(number, std::move(*device));
     } else if (device.error().kind() == Error::Kind::ClientSoftwareTooOldForDevice) {
         util::print_stdout_line("Encountered a device with newer (incompatible) firmware");
     } else {
@@ -64,14 +78,23 @@ void connect_and_keep(const Client& client, const mdns::ResolvedService& service
 
 // A daemon that does not stop within the bound still closes the channel, so
 // the workers end; the devices already found are kept and the leftover stop
-// is only reported.
-void stop_daemon(mdns::ServiceDaemon& daemon, std::chrono::milliseconds bound) noexcept {
+// is only reported. False when no thread could be had for the stop: the
+// daemon then runs on as it was.
+bool stop_daemon(mdns::ServiceDaemon& daemon, std::chrono::milliseconds bound) noexcept {
     try {
-        std::expected<void, std::string> stopped = daemon.shutdown(bound);
-        if (!stopped) {
-            util::print_stdout_line("Failed to shut down MDNS Service Daemon: " + stopped.error());
+        std::expected<void, mdns::ShutdownFailure> stopped = daemon.shutdown(bound);
+        if (stopped || stopped.error().kind == mdns::ShutdownFailure::Kind::AlreadyShutDown) {
+            return true;
         }
+        if (stopped.error().kind == mdns::ShutdownFailure::Kind::NoThread) {
+            return false;
+        }
+        util::print_stdout_line("Failed to shut down MDNS Service Daemon: " + stopped.error().text);
+        return true;
     } catch (...) {
+        // Out of memory on the way: whether the stop began is unknown, and
+        // asking again once the workers are gone settles it.
+        return false;
     }
 }
 
@@ -104,11 +127,28 @@ public:
     void stop() noexcept {
         if (!daemon_stopped_) {
             daemon_stopped_ = true;
-            stop_daemon(daemon_, bound_);
+            if (!stop_daemon(daemon_, bound_)) {
+                // The workers hold every thread the process may start. The
+                // channel is closed from this end, so they end once they
+                // have taken what is queued; then their threads are free for
+                // the stop. A thread that has just ended may still count
+                // against the limit for a moment: failing again, the daemon
+                // is stopped here, without a bound.
+                daemon_.close_channels();
+                join_all();
+                if (!stop_daemon(daemon_, bound_)) {
+                    daemon_.stop_here();
+                }
+            }
         }
-        // Joined in the order started. A worker may start another until
-        // it ends, so the list is read again after every join; once all
-        // listed have ended, nobody is left to add one.
+        join_all();
+    }
+
+private:
+    // Joined in the order started. A worker may start another until it
+    // ends, so the list is read again after every join; once all listed
+    // have ended, nobody is left to add one.
+    void join_all() noexcept {
         for (std::size_t next = 0;; ++next) {
             std::thread* thread = nullptr;
             {
@@ -127,7 +167,6 @@ public:
         }
     }
 
-private:
     void start_locked() {
         threads_.emplace_back(&Workers::work, this);
         ++idle_;
@@ -138,12 +177,12 @@ private:
     void work() noexcept {
         try {
             while (true) {
-                std::expected<mdns::ResolvedService, mdns::RecvError> service = receiver_.recv();
-                if (!service) {
+                std::optional<Taken> next = take_next();
+                if (!next) {
                     return;
                 }
                 took_one();
-                connect_and_keep(client_, *service, found_);
+                connect_and_keep(client_, next->number, next->service, found_);
                 free_again();
             }
         } catch (...) {
@@ -151,6 +190,23 @@ private:
             // than return a list that silently lacks devices.
             found_.mark_failed();
         }
+    }
+
+    struct Taken {
+        std::size_t number;
+        mdns::ResolvedService service;
+    };
+
+    // One worker at a time takes from the channel, so that the numbers
+    // follow the order in which the daemon queued the services. Nothing
+    // once the channel is closed and drained.
+    std::optional<Taken> take_next() {
+        std::lock_guard lock(taking_);
+        std::expected<mdns::ResolvedService, mdns::RecvError> service = receiver_.recv();
+        if (!service) {
+            return std::nullopt;
+        }
+        return Taken{taken_++, std::move(*service)};
     }
 
     void took_one() noexcept {
@@ -177,6 +233,8 @@ private:
     mdns::ServiceDaemon& daemon_;
     std::chrono::milliseconds bound_;
     bool daemon_stopped_ = false;
+    std::mutex taking_;
+    std::size_t taken_ = 0;  // guarded by taking_
     std::mutex mutex_;
     // Guarded by mutex_: the workers, and how many of them are free to take
     // the next service.

@@ -10,7 +10,7 @@ namespace qx_sdk_client::mdns {
 enum class BoundedRunOutcome : std::uint8_t {
     Finished,  // the work ended within the bound and its thread is joined
     TimedOut,  // the work goes on, on a detached thread that owns it
-    NoThread,  // no thread could be started; the work was dropped unrun
+    NoThread,  // no thread could be started; the work was not run
 };
 
 // Runs `work` on a thread of its own and waits at most `bound` for it.

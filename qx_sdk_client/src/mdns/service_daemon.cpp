@@ -4,12 +4,12 @@
 #include <utility>
 
 #include <avahi-common/error.h>
-#include <avahi-common/thread-watch.h>
 #include <avahi-core/core.h>
 #include <avahi-core/log.h>
 
 #include "qx_sdk_client/src/mdns/bounded_run.hpp"
 #include "qx_sdk_client/src/mdns/browse_session.hpp"
+#include "qx_sdk_client/src/mdns/poll_thread.hpp"
 #include "qx_sdk_client/src/mdns/server_descriptors.hpp"
 #include "qx_sdk_client/src/mdns/service_type.hpp"
 
@@ -18,9 +18,8 @@ namespace qx_sdk_client::mdns {
 // Everything that lives on the daemon's thread. Destroying it stops that
 // thread first, so nothing below runs concurrently with avahi.
 struct DaemonCore {
-    AvahiThreadedPoll* poll = nullptr;
+    std::unique_ptr<PollThread> loop;
     AvahiServer* server = nullptr;
-    bool thread_started = false;
     std::vector<std::unique_ptr<BrowseSession>> sessions;
 
     DaemonCore() = default;
@@ -28,8 +27,8 @@ struct DaemonCore {
     DaemonCore& operator=(const DaemonCore&) = delete;
 
     ~DaemonCore() {
-        if (thread_started) {
-            avahi_threaded_poll_stop(poll);
+        if (loop) {
+            loop->stop();
         }
         for (auto& session : sessions) {
             session->finish_after_stop();
@@ -38,9 +37,7 @@ struct DaemonCore {
         if (server != nullptr) {
             avahi_server_free(server);
         }
-        if (poll != nullptr) {
-            avahi_threaded_poll_free(poll);
-        }
+        loop.reset();
     }
 };
 
@@ -57,16 +54,10 @@ void silence_avahi() {
 
 void on_server_state(AvahiServer*, AvahiServerState, void*) {}
 
-class PollLock {
-public:
-    explicit PollLock(AvahiThreadedPoll* poll) : poll_(poll) { avahi_threaded_poll_lock(poll_); }
-    ~PollLock() { avahi_threaded_poll_unlock(poll_); }
-    PollLock(const PollLock&) = delete;
-    PollLock& operator=(const PollLock&) = delete;
-
-private:
-    AvahiThreadedPoll* poll_;
-};
+// Held while a daemon's poll loop and server open their descriptors, from
+// the reservation of what the server opens until avahi has opened it, so
+// that another daemon's start cannot take a slot that one has just freed.
+std::mutex daemon_start_mutex;
 
 // A pure browser: it must not announce a host name or records of its own,
 // so that a responder already running on this host sees no conflict, and it
@@ -119,51 +110,62 @@ ServiceDaemon::ServiceDaemon(ServiceDaemon&&) noexcept = default;
 
 ServiceDaemon& ServiceDaemon::operator=(ServiceDaemon&& other) noexcept {
     if (this != &other) {
-        if (core_) {
-            (void)shutdown();
-        }
+        stop_if_running();
         core_ = std::move(other.core_);
         channels_ = std::move(other.channels_);
     }
     return *this;
 }
 
-ServiceDaemon::~ServiceDaemon() {
-    if (core_) {
+ServiceDaemon::~ServiceDaemon() { stop_if_running(); }
+
+void ServiceDaemon::stop_if_running() noexcept {
+    if (!core_) {
+        return;
+    }
+    try {
         (void)shutdown();
+    } catch (...) {
+    }
+    // Still here when no thread could be had for the bounded stop.
+    if (core_) {
+        stop_here();
     }
 }
 
 std::expected<ServiceDaemon, std::string> ServiceDaemon::create() {
     silence_avahi();
     auto core = std::make_unique<DaemonCore>();
-    core->poll = avahi_threaded_poll_new();
-    if (core->poll == nullptr) {
-        return std::unexpected(std::string("failed to create the mDNS poll loop"));
-    }
     AvahiServerConfig config;
     avahi_server_config_init(&config);
     configure_as_browser_only(config);
-    std::expected<ServerDescriptors, std::string> descriptors = ServerDescriptors::reserve(config);
-    if (!descriptors) {
-        avahi_server_config_free(&config);
-        return std::unexpected(std::move(descriptors.error()));
-    }
     int error = 0;
-    // Given back at the last moment: avahi opens its sockets first thing,
-    // so only a descriptor that another thread opens in between could take
-    // one of the freed slots.
-    descriptors->release();
-    core->server =
-        avahi_server_new(avahi_threaded_poll_get(core->poll), &config, &on_server_state, nullptr, &error);
+    {
+        std::lock_guard starting(daemon_start_mutex);
+        core->loop = PollThread::create();
+        if (!core->loop) {
+            avahi_server_config_free(&config);
+            return std::unexpected(std::string("failed to create the mDNS poll loop"));
+        }
+        std::expected<ServerDescriptors, std::string> descriptors = ServerDescriptors::reserve(config);
+        if (!descriptors) {
+            avahi_server_config_free(&config);
+            return std::unexpected(std::move(descriptors.error()));
+        }
+        // Given back at the last moment: avahi opens its sockets first
+        // thing, and another daemon's start waits for the mutex, so only a
+        // descriptor opened by something else in between could take one of
+        // the freed slots.
+        descriptors->release();
+        core->server = avahi_server_new(core->loop->api(), &config, &on_server_state, nullptr, &error);
+    }
     avahi_server_config_free(&config);
     if (core->server == nullptr) {
         return std::unexpected(avahi_failure("failed to start the mDNS server", error));
     }
-    if (avahi_threaded_poll_start(core->poll) < 0) {
+    if (!core->loop->start()) {
         return std::unexpected(std::string("failed to start the mDNS daemon's thread"));
     }
-    core->thread_started = true;
     return ServiceDaemon(std::move(core));
 }
 
@@ -177,9 +179,8 @@ std::expected<Receiver, std::string> ServiceDaemon::browse(std::string_view serv
     }
     auto channel = std::make_shared<EventChannel>();
     {
-        PollLock lock(core_->poll);
-        auto session = BrowseSession::start(core_->server, avahi_threaded_poll_get(core_->poll), *target,
-                                            channel);
+        std::lock_guard lock(*core_->loop);
+        auto session = BrowseSession::start(core_->server, core_->loop->api(), *target, channel);
         if (!session) {
             return std::unexpected(std::move(session.error()));
         }
@@ -189,34 +190,43 @@ std::expected<Receiver, std::string> ServiceDaemon::browse(std::string_view serv
     return Receiver(std::move(channel));
 }
 
-std::expected<void, std::string> ServiceDaemon::shutdown(std::chrono::milliseconds bound) {
+std::expected<void, ShutdownFailure> ServiceDaemon::shutdown(std::chrono::milliseconds bound) {
+    using Kind = ShutdownFailure::Kind;
     if (!core_) {
-        return std::unexpected(std::string("the mDNS daemon has already been shut down"));
+        return std::unexpected(
+            ShutdownFailure{Kind::AlreadyShutDown, "the mDNS daemon has already been shut down"});
     }
-    // Owned by the stopping thread from here: if the stop outlasts the
-    // bound, that thread still frees everything when it ends.
-    DaemonCore* core = core_.release();
+    DaemonCore* core = core_.get();
     const BoundedRunOutcome outcome = run_bounded([core] { delete core; }, bound);
+    if (outcome == BoundedRunOutcome::NoThread) {
+        return std::unexpected(ShutdownFailure{Kind::NoThread, "could not start a thread to stop the mDNS daemon"});
+    }
+    // Owned by the stopping thread from its start: if the stop outlasts the
+    // bound, that thread still frees everything when it ends.
+    (void)core_.release();
     // On success the core has closed them behind the queued events already;
     // otherwise no receiver may be left waiting for a daemon that will not
     // stop, and whatever it reports later is dropped.
+    close_channels();
+    channels_.clear();
+    if (outcome == BoundedRunOutcome::TimedOut) {
+        return std::unexpected(ShutdownFailure{Kind::Overran, "the mDNS daemon did not stop within " +
+                                                                  std::to_string(bound.count()) +
+                                                                  " ms; it is left to stop on its own"});
+    }
+    return {};
+}
+
+void ServiceDaemon::close_channels() noexcept {
     for (auto& channel : channels_) {
         channel->close();
     }
+}
+
+void ServiceDaemon::stop_here() noexcept {
+    core_.reset();
+    close_channels();
     channels_.clear();
-    switch (outcome) {
-        case BoundedRunOutcome::Finished:
-            return {};
-        case BoundedRunOutcome::TimedOut:
-            return std::unexpected("the mDNS daemon did not stop within " + std::to_string(bound.count()) +
-                                   " ms; it is left to stop on its own");
-        case BoundedRunOutcome::NoThread:
-            // Its thread may still be inside avahi, so it cannot be freed
-            // from here without risking the wait this bound exists to avoid.
-            return std::unexpected(std::string(
-                "could not start a thread to stop the mDNS daemon; it is left running"));
-    }
-    return {};
 }
 
 }  // namespace qx_sdk_client::mdns

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <memory>
 #include <string>
@@ -34,6 +35,20 @@ private:
 
 struct DaemonCore;
 
+// Why shutdown() did not stop the daemon.
+struct ShutdownFailure {
+    enum class Kind : std::uint8_t {
+        AlreadyShutDown,
+        // Past the bound: the channels are closed, and the stop goes on, on
+        // a thread that owns the daemon and frees it when done.
+        Overran,
+        // No thread could be had for the stop: nothing has changed.
+        NoThread,
+    };
+    Kind kind;
+    std::string text;
+};
+
 class ServiceDaemon {
 public:
     // Used by the destructor of a daemon that was not shut down.
@@ -41,17 +56,27 @@ public:
 
     // Binds the mDNS port (shared with any other responder on the host),
     // publishes nothing, and starts the daemon's thread. Fails, and starts
-    // nothing, when the sockets the daemon needs cannot be opened.
+    // nothing, when the sockets the daemon needs cannot be opened or its
+    // thread cannot be had.
     [[nodiscard]] static std::expected<ServiceDaemon, std::string> create();
 
     // `service_type` as "_name._tcp.local." (the final dot optional).
     [[nodiscard]] std::expected<Receiver, std::string> browse(std::string_view service_type);
 
-    // Stops the daemon's thread, then closes every channel behind the
-    // events already queued. Waits at most `bound`: past it, or when the
-    // stop cannot be started, the channels are closed at once, the rest of
-    // the stop is left to run on its own and an error is returned.
-    [[nodiscard]] std::expected<void, std::string> shutdown(std::chrono::milliseconds bound = default_shutdown_bound);
+    // Stops the daemon's thread, then closes every channel behind the events
+    // already queued, on a thread of its own so as to wait at most `bound`.
+    // When that thread cannot be started the daemon is kept as it is: call
+    // again once threads are free, or stop_here().
+    [[nodiscard]] std::expected<void, ShutdownFailure> shutdown(
+        std::chrono::milliseconds bound = default_shutdown_bound);
+
+    // Ends every receiver after the events already queued; what the daemon
+    // finds from now on is dropped. The daemon runs on until it is stopped.
+    void close_channels() noexcept;
+
+    // shutdown() on the calling thread, without a bound, for when no thread
+    // can be had for it. Nothing once the daemon has been shut down.
+    void stop_here() noexcept;
 
     ServiceDaemon(ServiceDaemon&&) noexcept;
     ServiceDaemon& operator=(ServiceDaemon&&) noexcept;
@@ -61,6 +86,7 @@ public:
 
 private:
     explicit ServiceDaemon(std::unique_ptr<DaemonCore> core);
+    void stop_if_running() noexcept;
 
     std::unique_ptr<DaemonCore> core_;
     // Kept apart from the core so they can be closed even when the core

@@ -340,6 +340,46 @@ TEST_F(ScanOnLoopback, NegativeDurationIsRefusedBeforeAnythingStarts) {
     EXPECT_EQ(ResourceCounts{}, before);
 }
 
+// Devices equal in EAN and serial number come back in the order they were
+// found, however long each took to create. The slow one is advertised
+// first, and the fast one only once the slow one has been taken from the
+// channel, so that the order in which they are found is fixed; the fast one
+// is created while the slow one still waits for its first reply.
+TEST_F(ScanOnLoopback, EqualDevicesKeepTheOrderInWhichTheyWereFound) {
+    constexpr auto slow_reply = 6s;
+    qx_test::FakeDevice slow(device_with(0x4260000000001, 7));
+    qx_test::FakeDevice fast(device_with(0x4260000000001, 7));
+    slow.inject(1, qx_test::Fault::delay_reply(slow_reply));
+    auto first = Advertiser::start({.ports = {slow.port()}, .name_prefix = "qx-slow"});
+    ASSERT_TRUE(first.has_value()) << first.error();
+
+    const Client client(slow_reply + 3s);
+    std::optional<Scan> result;
+    std::thread scanner([&] { result = scan(client, 6s); });
+    std::optional<Advertiser> second;
+    bool fast_done_first = false;
+    if (slow.wait_for_requests(1, 10s)) {
+        auto started = Advertiser::start({.ports = {fast.port()}, .name_prefix = "qx-fast"});
+        EXPECT_TRUE(started.has_value()) << started.error();
+        if (started) {
+            second.emplace(std::move(*started));
+            fast_done_first = fast.wait_for_requests(3, slow_reply) && slow.request_count() == 1;
+        }
+    } else {
+        ADD_FAILURE() << "the slow device was never connected";
+    }
+    scanner.join();
+    ASSERT_TRUE(fast_done_first) << "the fast device was not created while the slow one waited";
+
+    ASSERT_TRUE(result->devices.has_value()) << result->devices.error().debug_text();
+    std::vector<std::uint16_t> ports;
+    for (const Device& device : *result->devices) {
+        ports.push_back(device.address().port());
+    }
+    EXPECT_EQ(ports, (std::vector<std::uint16_t>{slow.port(), fast.port()}));
+    EXPECT_EQ(result->lines, std::vector<std::string>{});
+}
+
 // A zero bound is shorter than any stop: the daemon is left to stop on its
 // own, which must neither hold the scan nor cost it the devices it found.
 TEST_F(ScanOnLoopback, DaemonThatOverrunsItsStopBoundKeepsTheDevicesFound) {
