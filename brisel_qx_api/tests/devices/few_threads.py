@@ -115,8 +115,7 @@ class DeadService:
 
 
 def sweep(first, last, serial):
-    import bench
-    from testing import processes  # bench has put the repository on the path
+    from testing import bench, processes
 
     uid = unused_uid()
     dead = []
