@@ -176,6 +176,11 @@ class FakeDevice(Child):
         count = int(self.command("requests"))
         return [bytes.fromhex(self._control_line()) for _ in range(count)]
 
+    def handled(self):
+        """How many of the requests received since the last clear the device is
+        done with: all it sends for them is handed to the system."""
+        return int(self.command("handled"))
+
     def clear(self):
         self.command("clear")
 

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -241,6 +242,11 @@ IoResult<void> TcpStream::read_exact(std::span<uint8_t> bytes, Deadline& deadlin
         bytes = bytes.subspan(*received);
     }
     return {};
+}
+
+void TcpStream::acknowledge_at_once() {
+    const int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 }
 
 IoResult<size_t> TcpStream::discard_pending(size_t limit) {

@@ -109,6 +109,12 @@ public:
     // Fills `bytes` completely within the deadline.
     [[nodiscard]] IoResult<void> read_exact(std::span<uint8_t> bytes, Deadline& deadline);
 
+    // Until the next send, what arrives is acknowledged as soon as it has
+    // been read (and anything read but not yet acknowledged is, now), not
+    // after the system's delay. A failure leaves acknowledgements to the
+    // system and is not reported.
+    void acknowledge_at_once();
+
     // Drops whatever already waits in the receive queue, without waiting for
     // more, and returns how many bytes were dropped. Stops after `limit` bytes
     // so a peer that keeps sending cannot hold the caller. A peer that has

@@ -287,6 +287,27 @@ TEST(FakeDeviceFaults, ReplyTwiceSendsTheCopyAfterTheGapAndCarriesTheRequestOutO
     EXPECT_EQ(client.ask(get_name), name_reply);
 }
 
+TEST(FakeDeviceFaults, ACopySentWithNagleWaitsUntilTheReplyIsAcknowledged) {
+    FakeDevice device;
+    device.inject(3, Fault::reply_twice(0ms, Fault::Sending::nagle));
+    device.inject(3, Fault::reply_twice(0ms));
+    Client client(device);
+    // On a new connection Linux acknowledges at once; a request sent right
+    // after a reply puts its acknowledgements on delay.
+    client.send(frame(1));
+    ASSERT_TRUE(client.read_frame().has_value());
+    EXPECT_EQ(client.ask(get_name), name_reply);
+    ASSERT_TRUE(device.wait_for_handled_requests(2, read_limit));
+    EXPECT_FALSE(client.readable_within(0ms));
+    client.stream().acknowledge_at_once();
+    EXPECT_EQ(client.read_frame(), name_reply);
+    // Everything acknowledged: the device sends each piece at once again.
+    EXPECT_EQ(client.ask(get_name), name_reply);
+    ASSERT_TRUE(device.wait_for_handled_requests(3, read_limit));
+    EXPECT_TRUE(client.readable_within(0ms));
+    EXPECT_EQ(client.read_frame(), name_reply);
+}
+
 TEST(FakeDeviceFaults, CloseDropsTheConnectionAfterAnOptionalReplyPrefix) {
     FakeDevice device;
     device.inject(3, Fault::close());
@@ -424,7 +445,9 @@ TEST(ControlCommands, SetGetAndFaults) {
         {"fault next 2 split 3 1", "OK\n"},
         {"fault 3 always oversize 9000", "OK\n"},
         {"fault 3 1 twice 10", "OK\n"},
+        {"fault 3 1 twice 10 nagle", "OK\n"},
         {"fault 3 1 twice", "ERR bad arguments for fault twice\n"},
+        {"fault 3 1 twice 10 slowly", "ERR bad arguments for fault twice\n"},
         {"fault 3 0 noreply", "ERR bad fault count 0\n"},
         {"fault 3 1 explode", "ERR unknown fault kind explode\n"},
         {"fault 3 1 raw abc", "ERR bad arguments for fault raw\n"},
@@ -445,8 +468,11 @@ TEST(ControlCommands, FaultAndRequestsOverTheWire) {
     EXPECT_EQ(client.ask(get_name), error_frame(4));
     EXPECT_EQ(client.ask(frame(15, index_only(1))), frame(16, ByteWriter().text("")));
     EXPECT_EQ(qx_test::run_control_command(device, "requests").text, "OK 2\n03000000\n0f0002000100\n");
+    ASSERT_TRUE(device.wait_for_handled_requests(2, read_limit));
+    EXPECT_EQ(qx_test::run_control_command(device, "handled").text, "OK 2\n");
     EXPECT_EQ(qx_test::run_control_command(device, "clear").text, "OK\n");
     EXPECT_EQ(qx_test::run_control_command(device, "requests").text, "OK 0\n");
+    EXPECT_EQ(qx_test::run_control_command(device, "handled").text, "OK 0\n");
 }
 
 TEST(StateFields, EveryFieldPrintsWhatItAccepts) {

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -255,6 +257,30 @@ TEST_F(TcpStreamTest, DiscardPendingAfterPeerClosedLeavesTheClosureToTheNextRead
     const auto result = read_exact(client, one);
     ASSERT_FALSE(result.has_value());
     EXPECT_TRUE(result.error().is_closed());
+}
+
+// What `sender` has sent that its peer has not acknowledged yet.
+int unacknowledged(const TcpStream& sender) {
+    int bytes = -1;
+    EXPECT_EQ(::ioctl(sender.fd(), SIOCOUTQ, &bytes), 0);
+    return bytes;
+}
+
+TEST_F(TcpStreamTest, AfterAcknowledgeAtOnceEachReadIsAcknowledgedAtOnce) {
+    auto [client, server] = connected_pair(listener);
+    // One exchange puts the client's acknowledgements on delay, as request
+    // and response traffic does.
+    ASSERT_TRUE(server.write_all(bytes_of("hello")).has_value());
+    EXPECT_EQ(read_text(client, 5), "hello");
+    ASSERT_TRUE(client.write_all(bytes_of("request")).has_value());
+    EXPECT_EQ(read_text(server, 7), "request");
+
+    client.acknowledge_at_once();
+    for (const char* piece : {"head", "payload"}) {
+        ASSERT_TRUE(server.write_all(bytes_of(piece)).has_value());
+        EXPECT_EQ(read_text(client, std::strlen(piece)), piece);
+        EXPECT_EQ(unacknowledged(server), 0) << piece;
+    }
 }
 
 TEST_F(TcpStreamTest, MoveTransfersOwnershipAndDestructionCloses) {

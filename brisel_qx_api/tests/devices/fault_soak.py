@@ -323,8 +323,11 @@ def impatient_late_reply(kind, rng, retried):
 
 def repeated_reply(rng, call, command):
     # The call takes the first; the next call, whatever it is, must not take the copy.
+    # Half of them come as from a stack with Nagle's algorithm on, which holds
+    # the copy, and the replies after it, until the client acknowledges.
     gap = rng.randrange(21)
-    return Fault("repeated_reply", f"twice {gap}", frozenset({"value"}), value="reference",
+    sending = " nagle" if rng.random() < 0.5 else ""
+    return Fault("repeated_reply", f"twice {gap}{sending}", frozenset({"value"}), value="reference",
                  settle=gap / 1000 + COPY_MARGIN)
 
 

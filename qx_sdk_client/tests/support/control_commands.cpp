@@ -43,7 +43,11 @@ std::optional<Fault> parse_fault(std::string_view kind, std::string_view rest, s
         if (first.empty()) return Fault::close();
         if (const auto prefix = number<size_t>(first)) return Fault::close(*prefix);
     } else if (kind == "twice") {
-        if (const auto gap = number<uint32_t>(first)) return Fault::reply_twice(std::chrono::milliseconds(*gap));
+        const auto gap = number<uint32_t>(first);
+        if (gap && (second.empty() || second == "nagle")) {
+            return Fault::reply_twice(std::chrono::milliseconds(*gap),
+                                      second.empty() ? Fault::Sending::at_once : Fault::Sending::nagle);
+        }
     } else if (kind == "noreply") {
         return Fault::no_reply();
     } else if (kind == "oversize") {
@@ -128,6 +132,7 @@ ControlResponse run_control_command(FakeDevice& device, std::string_view line) {
         for (const Bytes& r : requests) response.text += to_hex(r) + "\n";
         return response;
     }
+    if (command == "handled") return ok(std::to_string(device.handled_request_count()));
     if (command == "clear") {
         device.clear_requests();
         return ok();

@@ -8,9 +8,10 @@
 //   fault <command|next> <times|always> <kind> [arguments]
 //       kinds: error <status> | raw <hex> | delay <ms> | close [reply bytes]
 //              | noreply | oversize <length> | split [piece bytes] [gap ms]
-//              | twice <gap ms>
+//              | twice <gap ms> [nagle]
 //   clear_faults
 //   requests                       -> OK <n>, then n lines, each one frame in hex
+//   handled                        -> OK <n>: of those, the ones the device is done with
 //   clear                          forget the recorded requests
 //   connections                    -> OK <open> <accepted>
 //   quit                           -> OK, then the tool exits

@@ -7,9 +7,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -80,6 +82,18 @@ bool send_all(int fd, int stop_fd, std::span<const uint8_t> bytes) {
         }
     }
     return true;
+}
+
+bool set_no_delay(int fd, bool on) {
+    const int value = on ? 1 : 0;
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) == 0;
+}
+
+// True once the peer has acknowledged every byte sent so far (so nothing is
+// held back either).
+bool all_acknowledged(int fd) {
+    int unacknowledged = 0;
+    return ::ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
 }
 
 }  // namespace
@@ -181,15 +195,22 @@ void FakeDevice::reap_finished_connections() {
 }
 
 void FakeDevice::serve(int fd) {
+    // True while Nagle's algorithm is on (Fault::Sending::nagle). Turning it
+    // off would push out at once whatever it holds, so that waits for a
+    // request whose reply finds everything acknowledged; from there on both
+    // ways of sending behave alike.
+    bool nagle = false;
     for (;;) {
         Bytes request(header_size);
         if (!receive_exact(fd, stop_read_fd_, request.data(), header_size)) break;
         const FrameHeader header = parse_header(std::span<const uint8_t, header_size>(request.data(), header_size));
         request.resize(header_size + header.length);
         if (!receive_exact(fd, stop_read_fd_, request.data() + header_size, header.length)) break;
+        size_t number = 0;
         {
             std::lock_guard lock(mutex_);
             requests_.push_back(request);
+            number = received_total_++;
         }
         changed_.notify_all();
 
@@ -198,6 +219,7 @@ void FakeDevice::serve(int fd) {
             std::lock_guard lock(mutex_);
             return answer_request(state_, header.command, payload);
         };
+        if (nagle && all_acknowledged(fd) && set_no_delay(fd, true)) nagle = false;
         const std::optional<Fault> fault = take_fault(header.command);
         bool keep_open = true;
         if (!fault) {
@@ -232,6 +254,7 @@ void FakeDevice::serve(int fd) {
                     break;
                 }
                 case Fault::Kind::ReplyTwice: {
+                    if (fault->sending == Fault::Sending::nagle && set_no_delay(fd, false)) nagle = true;
                     const Bytes reply = answer();
                     keep_open = send_all(fd, stop_read_fd_, reply) && pause(stop_read_fd_, fault->delay) &&
                                 send_all(fd, stop_read_fd_, reply);
@@ -248,6 +271,11 @@ void FakeDevice::serve(int fd) {
                 }
             }
         }
+        {
+            std::lock_guard lock(mutex_);
+            if (number >= first_recorded_) ++handled_requests_;
+        }
+        changed_.notify_all();
         if (!keep_open) break;
     }
     ::close(fd);
@@ -330,14 +358,26 @@ size_t FakeDevice::request_count() const {
     return requests_.size();
 }
 
+size_t FakeDevice::handled_request_count() const {
+    std::lock_guard lock(mutex_);
+    return handled_requests_;
+}
+
 void FakeDevice::clear_requests() {
     std::lock_guard lock(mutex_);
     requests_.clear();
+    first_recorded_ = received_total_;
+    handled_requests_ = 0;
 }
 
 bool FakeDevice::wait_for_requests(size_t count, milliseconds timeout) const {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+}
+
+bool FakeDevice::wait_for_handled_requests(size_t count, milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return handled_requests_ >= count; });
 }
 
 size_t FakeDevice::open_connections() const {

@@ -58,9 +58,14 @@ public:
     std::vector<Bytes> requests() const;
     std::vector<uint16_t> request_commands() const;
     size_t request_count() const;
+    // Of those, the requests the device is done with: whatever it sends for
+    // one (a copy sent after a gap included) has been handed to the system.
+    size_t handled_request_count() const;
     void clear_requests();
     // False if fewer than `count` requests arrived within `timeout`.
     bool wait_for_requests(size_t count, std::chrono::milliseconds timeout) const;
+    // As above, for handled requests.
+    bool wait_for_handled_requests(size_t count, std::chrono::milliseconds timeout) const;
 
     size_t open_connections() const;
     size_t accepted_connections() const;
@@ -95,6 +100,9 @@ private:
     std::deque<Injection> next_faults_;
     std::map<uint16_t, std::deque<Injection>> command_faults_;
     std::vector<Bytes> requests_;
+    size_t received_total_ = 0;    // requests ever received; a request's number
+    size_t first_recorded_ = 0;    // the number of the first request in requests_
+    size_t handled_requests_ = 0;  // of requests_
     size_t open_connections_ = 0;
     size_t accepted_connections_ = 0;
 

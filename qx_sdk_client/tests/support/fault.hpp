@@ -24,6 +24,14 @@ struct Fault {
         SplitReply,      // the normal reply, or `bytes` if any, in pieces of `piece_size` bytes, `delay` apart
         ReplyTwice,      // the normal reply, then the same bytes again `delay` later
     };
+    // How a reply sent twice leaves the device.
+    enum class Sending : uint8_t {
+        at_once,  // each send goes out as it is made
+        // As from a stack with Nagle's algorithm on: the copy waits until
+        // the client has acknowledged everything before it, and so does
+        // every later reply until one finds nothing unacknowledged.
+        nagle,
+    };
 
     static Fault error_packet(uint16_t status) { return with(Kind::ErrorPacket, [&](Fault& f) { f.status = status; }); }
     static Fault raw(Bytes bytes) { return with(Kind::RawBytes, [&](Fault& f) { f.bytes = std::move(bytes); }); }
@@ -44,8 +52,11 @@ struct Fault {
         });
     }
     // The request carried out once, its reply sent twice.
-    static Fault reply_twice(std::chrono::milliseconds gap) {
-        return with(Kind::ReplyTwice, [&](Fault& f) { f.delay = gap; });
+    static Fault reply_twice(std::chrono::milliseconds gap, Sending sending = Sending::at_once) {
+        return with(Kind::ReplyTwice, [&](Fault& f) {
+            f.delay = gap;
+            f.sending = sending;
+        });
     }
     // `bytes` instead of the reply, in pieces as split_reply sends them.
     static Fault split_raw(Bytes bytes, size_t piece_size, std::chrono::milliseconds gap) {
@@ -61,6 +72,7 @@ struct Fault {
     size_t reply_prefix = 0;
     uint16_t announced_length = 0;
     size_t piece_size = 1;
+    Sending sending = Sending::at_once;
 
 private:
     template <class Set>
