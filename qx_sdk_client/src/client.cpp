@@ -1,8 +1,6 @@
 #include "qx_sdk_client/src/client.hpp"
 
-#include <algorithm>
 #include <optional>
-#include <tuple>
 #include <utility>
 #include <variant>
 
@@ -31,7 +29,9 @@ error::Result<std::vector<device::Device>> Client::scan_for_devices() const {
 
 error::Result<std::vector<device::Device>> Client::scan_for_devices_with_timeout(
     std::chrono::nanoseconds scan_duration) const {
-    return run_scan(*this, scan_duration, DAEMON_SHUTDOWN_BOUND);
+    return run_scan(
+        SERVICE_TYPE, [this](const mdns::ResolvedService& service) { return connect_device(service); },
+        scan_duration, DAEMON_SHUTDOWN_BOUND);
 }
 
 error::Result<device::Device> Client::connect_device(const mdns::ResolvedService& service) const {
@@ -51,12 +51,6 @@ error::Result<device::Device> Client::connect_device(const mdns::ResolvedService
         return device::Device::create(std::move(target), std::move(*stream), timeout);
     }
     return std::unexpected(Error(Error::Kind::NetworkError));
-}
-
-void sort_devices(std::vector<device::Device>& devices) {
-    std::ranges::stable_sort(devices, {}, [](const device::Device& device) {
-        return std::tuple(device.get_ean(), device.get_serial_number());
-    });
 }
 
 }  // namespace qx_sdk_client::client

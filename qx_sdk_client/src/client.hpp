@@ -47,7 +47,4 @@ public:
     std::chrono::nanoseconds timeout;
 };
 
-// Ascending by EAN, then serial number; equal devices keep their order.
-void sort_devices(std::vector<device::Device>& devices);
-
 }  // namespace qx_sdk_client::client

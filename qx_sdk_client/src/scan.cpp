@@ -9,6 +9,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -64,9 +65,9 @@ private:
 
 // A connection failure is the device's problem, not the scan's: it is
 // reported and the scan goes on without it.
-void connect_and_keep(const Client& client, std::size_t number, const mdns::ResolvedService& service,
+void connect_and_keep(const ServiceConnector& connect, std::size_t number, const mdns::ResolvedService& service,
                       Findings& found) {
-    Result<device::Device> device = client.connect_device(service);
+    Result<device::Device> device = connect(service);
     if (device) {
         found.keep(number, std::move(*device));
     } else if (device.error().kind() == Error::Kind::ClientSoftwareTooOldForDevice) {
@@ -108,9 +109,9 @@ bool stop_daemon(mdns::ServiceDaemon& daemon, std::chrono::milliseconds bound) n
 // waits on a channel that stays open, and none outlives the scan.
 class Workers {
 public:
-    Workers(const Client& client, mdns::Receiver& receiver, Findings& found, mdns::ServiceDaemon& daemon,
+    Workers(const ServiceConnector& connect, mdns::Receiver& receiver, Findings& found, mdns::ServiceDaemon& daemon,
             std::chrono::milliseconds bound)
-        : client_(client), receiver_(receiver), found_(found), daemon_(daemon), bound_(bound) {
+        : connect_(connect), receiver_(receiver), found_(found), daemon_(daemon), bound_(bound) {
         // Never grown past this, so a thread object stays where stop() finds it.
         threads_.reserve(CONNECT_WORKERS);
     }
@@ -182,7 +183,7 @@ private:
                     return;
                 }
                 took_one();
-                connect_and_keep(client_, next->number, next->service, found_);
+                connect_and_keep(connect_, next->number, next->service, found_);
                 free_again();
             }
         } catch (...) {
@@ -227,7 +228,7 @@ private:
         ++idle_;
     }
 
-    const Client& client_;
+    const ServiceConnector& connect_;
     mdns::Receiver& receiver_;
     Findings& found_;
     mdns::ServiceDaemon& daemon_;
@@ -248,20 +249,21 @@ steady_clock::time_point saturating_deadline(steady_clock::time_point start, std
                             : start + std::chrono::duration_cast<steady_clock::duration>(duration);
 }
 
-[[nodiscard]] Result<std::vector<device::Device>> scan(const Client& client, std::chrono::nanoseconds scan_duration,
-                                         std::chrono::milliseconds shutdown_bound) {
+[[nodiscard]] Result<std::vector<device::Device>> scan(std::string_view service_type, const ServiceConnector& connect,
+                                                       std::chrono::nanoseconds scan_duration,
+                                                       std::chrono::milliseconds shutdown_bound) {
     // The library's own texts are dropped: these are the texts callers see.
     std::expected<mdns::ServiceDaemon, std::string> daemon = mdns::ServiceDaemon::create();
     if (!daemon) {
         return discovery_error("Failed to create MDNS Service Daemon");
     }
-    std::expected<mdns::Receiver, std::string> receiver = daemon->browse(SERVICE_TYPE);
+    std::expected<mdns::Receiver, std::string> receiver = daemon->browse(service_type);
     if (!receiver) {
         return discovery_error("Failed to browse for service");
     }
 
     Findings found;
-    Workers workers(client, *receiver, found, *daemon, shutdown_bound);
+    Workers workers(connect, *receiver, found, *daemon, shutdown_bound);
     try {
         workers.start_first();
     } catch (const std::system_error&) {
@@ -284,18 +286,25 @@ steady_clock::time_point saturating_deadline(steady_clock::time_point start, std
 
 }  // namespace
 
-Result<std::vector<device::Device>> run_scan(const Client& client, std::chrono::nanoseconds scan_duration,
+Result<std::vector<device::Device>> run_scan(std::string_view service_type, const ServiceConnector& connect,
+                                             std::chrono::nanoseconds scan_duration,
                                              std::chrono::milliseconds shutdown_bound) {
     if (scan_duration < std::chrono::nanoseconds::zero()) {
         return discovery_error("Scan duration must not be negative");
     }
     try {
-        return scan(client, scan_duration, shutdown_bound);
+        return scan(service_type, connect, scan_duration, shutdown_bound);
     } catch (const std::exception& failure) {
         return discovery_error(std::string("Scan failed: ") + failure.what());
     } catch (...) {
         return discovery_error("Scan failed");
     }
+}
+
+void sort_devices(std::vector<device::Device>& devices) {
+    std::ranges::stable_sort(devices, {}, [](const device::Device& device) {
+        return std::tuple(device.get_ean(), device.get_serial_number());
+    });
 }
 
 }  // namespace qx_sdk_client::client

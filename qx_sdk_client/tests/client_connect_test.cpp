@@ -19,6 +19,7 @@
 
 #include "qx_sdk_client/src/client.hpp"
 #include "qx_sdk_client/src/device_connection.hpp"
+#include "qx_sdk_client/src/scan.hpp"
 #include "qx_sdk_client/src/socket_address.hpp"
 #include "qx_sdk_client/tests/support/fake_device.hpp"
 

@@ -392,7 +392,11 @@ TEST_F(ScanOnLoopback, DaemonThatOverrunsItsStopBoundKeepsTheDevicesFound) {
     {
         StdoutCapture capture;
         ASSERT_TRUE(capture.active());
-        auto devices = qx_sdk_client::client::run_scan(Client(300ms), resolving_scan, 0ms);
+        const Client client(300ms);
+        auto devices = qx_sdk_client::client::run_scan(
+            qx_sdk_client::client::SERVICE_TYPE,
+            [&client](const qx_sdk_client::mdns::ResolvedService& service) { return client.connect_device(service); },
+            resolving_scan, 0ms);
         const auto lines = capture.finish();
 
         ASSERT_TRUE(devices.has_value()) << devices.error().debug_text();
