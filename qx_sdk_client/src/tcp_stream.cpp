@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include <fcntl.h>
@@ -12,6 +11,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+
+#include "qx_sdk_client/src/errno_text.hpp"
 
 namespace qx_sdk_client::net {
 namespace {
@@ -53,11 +54,7 @@ std::string IoError::describe() const {
     if (is_closed()) {
         return "connection closed by peer";
     }
-    const char* name = ::strerrorname_np(code_);
-    std::string text = name != nullptr ? name : "errno";
-    text += " (" + std::to_string(code_) + "): ";
-    text += ::strerrordesc_np(code_) != nullptr ? ::strerrordesc_np(code_) : "Unknown error";
-    return text;
+    return util::errno_text(code_);
 }
 
 std::optional<std::chrono::nanoseconds> Deadline::left() const {

@@ -10,16 +10,16 @@
 #include <string_view>
 #include <utility>
 
-#include "qx_sdk_client/src/tcp_stream.hpp"
+#include "qx_sdk_client/src/errno_text.hpp"
 
 namespace qx_sdk_client::mdns {
 
 namespace {
 
-std::string errno_text(std::string_view what, int code) {
+std::string failure_with_errno(std::string_view what, int code) {
     std::string text(what);
     text += ": ";
-    text += net::IoError(code).describe();
+    text += util::errno_text(code);
     return text;
 }
 
@@ -33,19 +33,19 @@ void close_keeping_errno(int fd) {
 std::expected<int, std::string> open_monitor_netlink() {
     const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0) {
-        return std::unexpected(errno_text("cannot open the netlink socket the mDNS server needs", errno));
+        return std::unexpected(failure_with_errno("cannot open the netlink socket the mDNS server needs", errno));
     }
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
     address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
         close_keeping_errno(fd);
-        return std::unexpected(errno_text("cannot bind the netlink socket the mDNS server needs", errno));
+        return std::unexpected(failure_with_errno("cannot bind the netlink socket the mDNS server needs", errno));
     }
     const int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) < 0) {
         close_keeping_errno(fd);
-        return std::unexpected(errno_text("cannot set up the netlink socket the mDNS server needs", errno));
+        return std::unexpected(failure_with_errno("cannot set up the netlink socket the mDNS server needs", errno));
     }
     return fd;
 }
@@ -77,7 +77,7 @@ std::expected<ServerDescriptors, std::string> ServerDescriptors::reserve(const A
     while (reserved.count_ < wanted && reserved.count_ < max_held) {
         const int copy = ::fcntl(*netlink, F_DUPFD_CLOEXEC, 0);
         if (copy < 0) {
-            return std::unexpected(errno_text(
+            return std::unexpected(failure_with_errno(
                 "cannot reserve the " + std::to_string(wanted) + " descriptors the mDNS server needs", errno));
         }
         reserved.held_[reserved.count_++] = copy;
