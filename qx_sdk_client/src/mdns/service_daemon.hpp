@@ -22,6 +22,11 @@ namespace qx_sdk_client::mdns {
 class Receiver {
 public:
     [[nodiscard]] std::expected<ResolvedService, RecvError> recv();
+    // The scan needs neither of these two: its workers wait until the
+    // channel closes, which the daemon's stop guarantees. They stay for
+    // whoever must watch a daemon without trusting that stop, as the
+    // daemon's own tests do: a receive that cannot hang them, and a look at
+    // what is queued without taking it.
     [[nodiscard]] std::expected<ResolvedService, RecvError> recv_for(std::chrono::milliseconds timeout);
     // Events waiting to be received.
     std::size_t queued() const;
