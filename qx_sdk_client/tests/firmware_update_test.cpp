@@ -571,7 +571,7 @@ const Scenario scenarios[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(AgainstFakeDevice, FirmwareUpdate, testing::ValuesIn(scenarios),
-                         [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<Scenario>& param_info) { return param_info.param.name; });
 
 // A thread blocked in open(O_WRONLY) on a FIFO until a reader opens it.
 class WriterWaitingInOpen {
