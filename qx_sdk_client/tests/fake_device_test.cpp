@@ -80,10 +80,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ReplyCase>& param_info) { return param_info.param.label; });
 
 TEST(Behaviour, SecondFamilyIsNotImplementedBelowVersionTwo) {
-    for (const uint16_t version : {0, 1}) {
+    constexpr uint16_t second_family_requests[] = {5, 77, 79, 81, 83, 85, 87, 89, 91, 93};
+    for (const uint16_t version : {uint16_t{0}, uint16_t{1}}) {
         DeviceState state;
         state.protocol_version = version;
-        for (const uint16_t command : {5, 77, 79, 81, 83, 85, 87, 89, 91, 93}) {
+        for (const uint16_t command : second_family_requests) {
             EXPECT_EQ(qx_test::answer_request(state, command, index_only(0)), error_frame(1)) << command;
         }
         // The first family still answers, whatever the version.
