@@ -91,7 +91,7 @@ void codec_unpack_seeds(Corpus& corpus) {
     corpus.write("fuzz_codec_unpack", "device_get_name-longest-text",
                  Bytes{1, version_2, 0x00, reply_text_capacity} + le16(4) + longest);
     // Error packets through one decoder: success, not implemented, not permitted.
-    for (uint16_t status : {0, 1, 4}) {
+    for (const uint16_t status : {uint16_t{0}, uint16_t{1}, uint16_t{4}}) {
         const Bytes control = {3, version_2, 0x01, reply_text_capacity};
         corpus.write("fuzz_codec_unpack", "device_identify-error-" + std::to_string(status),
                      control + le16(0xBAAD) + le16(status));

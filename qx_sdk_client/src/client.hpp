@@ -23,7 +23,7 @@ public:
     // makes. The socket refuses a zero or negative one: connections are then
     // made, and used, without any bound, and each device's creation prints
     // that its timeouts could not be set.
-    explicit Client(std::chrono::nanoseconds timeout) : timeout(timeout) {}
+    explicit Client(std::chrono::nanoseconds connection_timeout) : timeout(connection_timeout) {}
 
     // scan_for_devices_with_timeout(DEFAULT_SCAN_TIMEOUT).
     [[nodiscard]] error::Result<std::vector<device::Device>> scan_for_devices() const;

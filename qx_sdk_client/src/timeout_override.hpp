@@ -29,9 +29,9 @@ public:
     ~TcpStreamWithTemporaryTcpTimeoutOverride();
 
 private:
-    TcpStreamWithTemporaryTcpTimeoutOverride(net::TcpStream& stream,
-                                             std::optional<std::chrono::nanoseconds> previous_read_timeout)
-        : stream(&stream), previous_read_timeout(previous_read_timeout) {}
+    TcpStreamWithTemporaryTcpTimeoutOverride(net::TcpStream& overridden_stream,
+                                             std::optional<std::chrono::nanoseconds> read_timeout_before)
+        : stream(&overridden_stream), previous_read_timeout(read_timeout_before) {}
 
     net::TcpStream* stream;  // null once moved from
     // Absent when the stream had set none.

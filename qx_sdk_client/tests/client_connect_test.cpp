@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"127.0.0.1", Peer::Silent}, {"127.0.0.2", Peer::Device}},
                     std::nullopt,
                     "TcpStreamReadError(\"Failed to read packet header\")"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(ConnectDeviceTimeout, EveryConnectionGetsTheClientsTimeout) {
     qx_test::FakeDevice fake;

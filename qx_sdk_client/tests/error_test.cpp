@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         QuotedCase{"surrogate", "\xed\xa0\x80", R"(Utf8Error("\u{fffd}\u{fffd}\u{fffd}"))"},
         QuotedCase{"above_max", "\xf4\x90\x80\x80", R"(Utf8Error("\u{fffd}\u{fffd}\u{fffd}\u{fffd}"))"},
         QuotedCase{"truncated_at_end", "ok\xe2\x82", R"(Utf8Error("ok\u{fffd}\u{fffd}"))"}),
-    [](const testing::TestParamInfo<QuotedCase>& info) { return info.param.label; });
+    [](const testing::TestParamInfo<QuotedCase>& param_info) { return param_info.param.label; });
 
 TEST(ServiceStatusMapping, TryFromAndToResult) {
     const struct {

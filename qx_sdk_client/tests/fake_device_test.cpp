@@ -77,13 +77,14 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"trailing_bytes", 3, {0x00}, error_frame(20)},
         ReplyCase{"nickname_not_utf8", 5, ByteWriter().counted(Bytes{0xc0, 0x80}).bytes(), error_frame(15)},
         ReplyCase{"nickname_count_beyond_payload", 5, {0x05, 0x00, 0x61}, error_frame(20)}),
-    [](const testing::TestParamInfo<ReplyCase>& info) { return info.param.label; });
+    [](const testing::TestParamInfo<ReplyCase>& param_info) { return param_info.param.label; });
 
 TEST(Behaviour, SecondFamilyIsNotImplementedBelowVersionTwo) {
-    for (const uint16_t version : {0, 1}) {
+    constexpr uint16_t second_family_requests[] = {5, 77, 79, 81, 83, 85, 87, 89, 91, 93};
+    for (const uint16_t version : {uint16_t{0}, uint16_t{1}}) {
         DeviceState state;
         state.protocol_version = version;
-        for (const uint16_t command : {5, 77, 79, 81, 83, 85, 87, 89, 91, 93}) {
+        for (const uint16_t command : second_family_requests) {
             EXPECT_EQ(qx_test::answer_request(state, command, index_only(0)), error_frame(1)) << command;
         }
         // The first family still answers, whatever the version.
@@ -246,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ReplacedReplyCase{"raw_bytes", Fault::raw({0x04, 0x00, 0x01}), {0x04, 0x00, 0x01}},
                     ReplacedReplyCase{"delay", Fault::delay_reply(10ms), name_reply},
                     ReplacedReplyCase{"split", Fault::split_reply(2, 1ms), name_reply}),
-    [](const testing::TestParamInfo<ReplacedReplyCase>& info) { return info.param.label; });
+    [](const testing::TestParamInfo<ReplacedReplyCase>& param_info) { return param_info.param.label; });
 
 TEST(FakeDeviceFaults, DelayHoldsTheReplyBack) {
     FakeDevice device;

@@ -394,7 +394,8 @@ TEST_P(FirmwareUpdate, Scenario) {
         EXPECT_EQ(received.announced_size, s.image_length);
     }
     const size_t acknowledged = std::min<size_t>(s.progress_reports * s.chunk_size, s.image_length);
-    EXPECT_TRUE(received.image == std::vector<uint8_t>(image.begin(), image.begin() + acknowledged))
+    EXPECT_TRUE(received.image ==
+                std::vector<uint8_t>(image.begin(), image.begin() + static_cast<ptrdiff_t>(acknowledged)))
         << "the device holds " << received.image.size() << " bytes, " << acknowledged << " expected";
     std::vector<uint16_t> indices(s.progress_reports);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint16_t>(i);
@@ -571,7 +572,7 @@ const Scenario scenarios[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(AgainstFakeDevice, FirmwareUpdate, testing::ValuesIn(scenarios),
-                         [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<Scenario>& param_info) { return param_info.param.name; });
 
 // A thread blocked in open(O_WRONLY) on a FIFO until a reader opens it.
 class WriterWaitingInOpen {

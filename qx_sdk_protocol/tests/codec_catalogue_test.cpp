@@ -690,7 +690,7 @@ TEST(CodecUnpackExceptions, RepliesWithoutOutputsIgnoreTheirPayload) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        for (size_t bytes : {0, 1, 100}) {
+        for (const size_t bytes : {size_t{0}, size_t{1}, size_t{100}}) {
             Packet packet;
             parse(packet, c.reply, Bytes(bytes, 0x42));
             EXPECT_EQ(c.unpack(V2, &packet), OK) << bytes;

@@ -231,7 +231,8 @@ TEST(EveryPack, BufferTooSmallForTheFrameWritesNothing) {
         const size_t length = framed->size();
 
         Bytes exact(length, untouched);
-        EXPECT_TRUE(holds(frame_bytes(c.pack(2, exact)), Bytes(roomy.begin(), roomy.begin() + length)));
+        EXPECT_TRUE(holds(frame_bytes(c.pack(2, exact)),
+                          Bytes(roomy.begin(), roomy.begin() + static_cast<ptrdiff_t>(length))));
 
         Bytes short_by_one(length - 1, untouched);
         EXPECT_TRUE(fails_with(c.pack(2, short_by_one), status_error(QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL)));

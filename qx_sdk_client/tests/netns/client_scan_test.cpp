@@ -294,8 +294,8 @@ TEST_P(UnansweredServices, CostAboutOneTimeoutTogetherAndTheRestIsFound) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ScanOnLoopback, UnansweredServices, ::testing::Values(1, 15),
-                         [](const ::testing::TestParamInfo<std::size_t>& info) {
-                             return std::to_string(info.param);
+                         [](const ::testing::TestParamInfo<std::size_t>& param_info) {
+                             return std::to_string(param_info.param);
                          });
 
 TEST_F(ScanOnLoopback, HostWithBothAddressFamiliesGivesOneDevice) {

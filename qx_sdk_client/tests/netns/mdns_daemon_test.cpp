@@ -163,7 +163,7 @@ TEST_P(EachInstanceOnce, DeliversEveryInstanceOnceWithItsPortAndAddress) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, EachInstanceOnce, ::testing::Values(1, 8),
-                         [](const auto& info) { return std::to_string(info.param) + "Services"; });
+                         [](const auto& param_info) { return std::to_string(param_info.param) + "Services"; });
 
 TEST_F(DiscoveryOnLoopback, DualStackHostGivesOneEventWithBothAddresses) {
     Advertiser advertiser = advertise({.ports = {base_port}, .ipv6 = true});

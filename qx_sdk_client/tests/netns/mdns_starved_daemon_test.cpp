@@ -145,7 +145,7 @@ TEST_F(StarvedDaemonStart, NetlinkRefusedByTheSandboxIsAnError) {
 // The daemon's poll loop takes two of them for its wake-up pipe, so avahi
 // would get its multicast sockets but not its netlink socket.
 TEST_F(StarvedDaemonStart, TooFewDescriptorsForTheServerAreAnError) {
-    for (const rlim_t free : {3, 4}) {
+    for (const rlim_t free : {rlim_t{3}, rlim_t{4}}) {
         SCOPED_TRACE("descriptors free: " + std::to_string(free));
         EXPECT_EXIT(start_starved([free] { return leave_free(free); }), ::testing::ExitedWithCode(0), "");
     }
@@ -223,7 +223,7 @@ bool scans_side_by_side(const qx_sdk_client::client::Client& client) {
     std::latch start(scanners);
     std::vector<int> outcomes(scanners, -1);
     std::vector<std::thread> threads;
-    for (int i = 0; i < scanners; ++i) {
+    for (size_t i = 0; i < outcomes.size(); ++i) {
         threads.emplace_back([&, i] {
             start.arrive_and_wait();
             auto devices = client.scan_for_devices_with_timeout(50ms);
@@ -266,7 +266,7 @@ bool scans_side_by_side(const qx_sdk_client::client::Client& client) {
 
 TEST_F(StarvedDaemonStart, ConcurrentScansWithFewDescriptorsFreeNeverAbort) {
     for (int run = 0; run < 20; ++run) {
-        const rlim_t free = 12 + run % 5;
+        const auto free = static_cast<rlim_t>(12 + run % 5);
         SCOPED_TRACE("run " + std::to_string(run) + ", descriptors free: " + std::to_string(free));
         EXPECT_EXIT(scan_side_by_side_starved(free), ::testing::ExitedWithCode(0), "");
     }

@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Avahi reads C strings: what follows a NUL must not be dropped
         // unseen.
         SplitCase{"EmbeddedNul", "_br-command-api._tcp.local\0.evil."sv, "", ""}),
-    [](const ::testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<SplitCase>& param_info) { return std::string(param_info.param.label); });
 
 ResolvedService named(std::string name) {
     ResolvedService service;
@@ -126,7 +126,7 @@ TEST(BoundedRun, JoinsWorkThatEndsInTime) {
 // at the bound, and the work still ends and releases what it holds later.
 TEST(BoundedRun, ReturnsAtTheBoundAndLetsHungWorkFinishOnItsOwn) {
     struct Release {
-        explicit Release(std::promise<void>& released) : released(released) {}
+        explicit Release(std::promise<void>& on_release) : released(on_release) {}
         ~Release() { released.set_value(); }
         std::promise<void>& released;
     };
