@@ -26,11 +26,13 @@ struct CodePointRange {
 // Characters that must never appear unescaped, chosen from categories that
 // do not move between Unicode versions: controls, separators other than the
 // space, format characters, combining marks, private use, noncharacters.
+// clang-format off
 constexpr CodePointRange always_escaped[] = {
     {0x0000, 0x001F}, {0x007F, 0x00A0}, {0x00AD, 0x00AD}, {0x0300, 0x036F}, {0x1680, 0x1680},
     {0x2000, 0x200F}, {0x2028, 0x202F}, {0x205F, 0x2064}, {0x3000, 0x3000}, {0xE000, 0xF8FF},
     {0xFDD0, 0xFDEF}, {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB}, {0xF0000, 0x10FFFF},
 };
+// clang-format on
 
 // Printable characters outside ASCII that must stay as they are.
 constexpr CodePointRange never_escaped[] = {

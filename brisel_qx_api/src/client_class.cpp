@@ -19,6 +19,7 @@ Client create_client() { return Client(client_timeout); }
 
 // A scan keeps the interpreter lock for its whole length, the wait included:
 // Python code of other threads does not run meanwhile.
+// clang-format off
 PyMethodDef client_methods[] = {
     method<"scan_for_devices", &Client::scan_for_devices>(  // the three-space indent as shipped
         "Scans for devices using DNS-SD\n"
@@ -38,6 +39,7 @@ PyMethodDef client_methods[] = {
         "    [Device]: A list of found devices"_doc),
     {},
 };
+// clang-format on
 
 ClassDefinition client_class{
     .qualified_name = "brisel_qx_api.Client",

@@ -33,6 +33,7 @@ using qx_sdk_client::error::Result;
 }
 
 // Each docstring as help() shows it, one source line per line of text.
+// clang-format off
 PyMethodDef device_methods[] = {
     method<"get_name", &Device::get_name>(
         "Gets device name\n"
@@ -120,6 +121,7 @@ PyMethodDef device_methods[] = {
         "    callbacks (FirmwareUpdateCallbacks): A callbacks object"_doc),
     {},
 };
+// clang-format on
 
 ClassDefinition device_class{
     .qualified_name = "brisel_qx_api.Device",

@@ -29,7 +29,7 @@ struct MemberTexts {
     static constexpr auto text = [] {
         // Room for "Class." and a NUL per member, and the list's own text;
         // what stays unwritten is NUL.
-        std::array<char, count * (Class.size() + 2) + list.size()> out{};
+        std::array<char, (Class.size() + 2) * count + list.size()> out{};
         size_t end = 0;
         auto put = [&](std::string_view part) {
             for (const char c : part) {
@@ -86,6 +86,7 @@ constexpr bool numbered_from_zero(const std::array<E, N>& values) {
     }
     return true;
 }
+// clang-format off
 #define QX_CHECK_MEMBERS(name, type, doc, stated_count, ...)                                          \
     static_assert([] { using enum type; return std::array{__VA_ARGS__}; }().size() == (stated_count), \
                   #name ": the member list and its count differ");                                    \
@@ -94,6 +95,7 @@ constexpr bool numbered_from_zero(const std::array<E, N>& values) {
     static_assert(numbered_from_zero([] { using enum type; return std::array{__VA_ARGS__}; }()),      \
                   #name ": the members are not the enumerators 0, 1, 2, ... of " #type);              \
     static_assert(MemberTexts<#name, #__VA_ARGS__>::count == (stated_count), #name ": member texts");
+// clang-format on
 QX_ENUM_CLASSES(QX_CHECK_MEMBERS)
 #undef QX_CHECK_MEMBERS
 

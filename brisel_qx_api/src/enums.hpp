@@ -18,6 +18,7 @@ namespace brisel_qx_api {
 // enumerator's value; enums.cpp checks the members against the count, and
 // both against the C++ enumeration's enumerators and their number, at compile
 // time. The docstrings are the shipped ones, "Paylad" included.
+// clang-format off
 #define QX_ENUM_CLASSES(X)                                                                                         \
     X(FirmwareUpdateResult, qx_sdk_client::device::FirmwareUpdateResult, "Result of firmware update", 6,           \
       Success, TransferError, FirmwareFailedSignatureCheck, FirmwareCorrupt, FirmwareForOtherDevice, UnknownError) \
@@ -40,6 +41,7 @@ namespace brisel_qx_api {
       PseudoRandom, Alternating, OnlyOnes, OnlyZeroes)                                                             \
     X(PgPacketValidity, qx_sdk_protocol::types::PgPacketValidity, "Packet Generator Packet Validity", 2,           \
       GoodCrc, SymbolErrorsBadCrc)
+// clang-format on
 
 enum class EnumId : uint8_t {
 #define QX_ENUM_ID(name, ...) name,

@@ -27,6 +27,7 @@ void ignore_report_progress(FirmwareUpdateCallbacksBase&, uint64_t) {}
 void ignore_start_finalizing(FirmwareUpdateCallbacksBase&) {}
 void ignore_update_finished(FirmwareUpdateCallbacksBase&, FirmwareUpdateResult) {}
 
+// clang-format off
 PyMethodDef callbacks_methods[] = {
     method<"update_started", ignore_update_started, "_total_bytes">(
         "Called when the update starts\n"
@@ -49,6 +50,7 @@ PyMethodDef callbacks_methods[] = {
         "    update_result (FirmwareUpdateResult): The result of the update"_doc),
     {},
 };
+// clang-format on
 
 // As shipped, slips included: total_transfer_bytes, qx_api, case lines not indented under match.
 constexpr const char* callbacks_doc =

@@ -12,6 +12,7 @@ using qx_sdk_client::interface::Interface;
 // Each method is the SDK operation of the same name; the template does the
 // conversions on both sides. Each docstring as help() shows it, one source
 // line per line of text.
+// clang-format off
 PyMethodDef interface_methods[] = {
     method<"identify", &Interface::identify>(
         "Identifies interface, meaning it will flash the LED for this\n"
@@ -99,6 +100,7 @@ PyMethodDef interface_methods[] = {
         "    config (PacketGeneratorConfi): the new config"_doc),
     {},
 };
+// clang-format on
 
 // No docstring: the class's __doc__ stays None.
 ClassDefinition interface_class{

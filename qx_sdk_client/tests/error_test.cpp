@@ -99,6 +99,7 @@ TEST_P(DebugText, EscapesTheText) {
     EXPECT_EQ(sink, "prefix:" + c.debug_text);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Cases, DebugText,
     testing::Values(
@@ -134,6 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
         QuotedCase{"above_max", "\xf4\x90\x80\x80", R"(Utf8Error("\u{fffd}\u{fffd}\u{fffd}\u{fffd}"))"},
         QuotedCase{"truncated_at_end", "ok\xe2\x82", R"(Utf8Error("ok\u{fffd}\u{fffd}"))"}),
     [](const testing::TestParamInfo<QuotedCase>& param_info) { return param_info.param.label; });
+// clang-format on
 
 TEST(ServiceStatusMapping, TryFromAndToResult) {
     const struct {

@@ -53,6 +53,7 @@ TEST_P(Replies, MatchTheWireFormat) {
     EXPECT_EQ(qx_test::to_hex(qx_test::answer_request(state, c.command, c.payload)), qx_test::to_hex(c.reply));
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     DefaultDevice, Replies,
     testing::Values(
@@ -78,6 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"nickname_not_utf8", 5, ByteWriter().counted(Bytes{0xc0, 0x80}).bytes(), error_frame(15)},
         ReplyCase{"nickname_count_beyond_payload", 5, {0x05, 0x00, 0x61}, error_frame(20)}),
     [](const testing::TestParamInfo<ReplyCase>& param_info) { return param_info.param.label; });
+// clang-format on
 
 TEST(Behaviour, SecondFamilyIsNotImplementedBelowVersionTwo) {
     constexpr uint16_t second_family_requests[] = {5, 77, 79, 81, 83, 85, 87, 89, 91, 93};

@@ -50,6 +50,7 @@ static_assert(0 QX_SERVICE_STATUS_MAP(QX_SERVICE_STATUS_ONE) == QX_SERVICE_STATU
 const char* qx_service_status_name(qx_service_status_t status);
 
 using qx_eth_link_mode_t = uint32_t;
+// clang-format off
 // One line per group of bits: speeds, duplex, roles, auto-negotiation.
 enum : qx_eth_link_mode_t {
     QX_ETH_LINK_MODE_10MBIT = 0x001, QX_ETH_LINK_MODE_100MBIT = 0x002, QX_ETH_LINK_MODE_1000MBIT = 0x004,
@@ -57,6 +58,7 @@ enum : qx_eth_link_mode_t {
     QX_ETH_LINK_MODE_FOLLOWER = 0x100, QX_ETH_LINK_MODE_LEADER = 0x200,
     QX_ETH_LINK_MODE_ANEG = 0x400,
 };
+// clang-format on
 
 // Every interface type: value and constant, whose identifier is its name.
 #define QX_INTERFACE_TYPE_MAP(XX) XX(0, QX_INTERFACE_T1) XX(1, _QX_INTERFACE_RESERVED_1) XX(2, QX_INTERFACE_T)

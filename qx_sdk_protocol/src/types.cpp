@@ -26,6 +26,7 @@ constexpr std::array<SpeedBit, 3> speed_bits{{
     {QX_ETH_LINK_MODE_1000MBIT, EthLinkSpeed::Speed1000MbitFullDuplex, EthLinkSpeed::Speed1000MbitHalfDuplex},
 }};
 
+// clang-format off
 // Link-mode bits of each EthLinkSpeed, indexed by its value.
 constexpr std::array<qx_eth_link_mode_t, 6> speed_encoding{
     QX_ETH_LINK_MODE_10MBIT | QX_ETH_LINK_MODE_FULL_DUPLEX,
@@ -35,6 +36,7 @@ constexpr std::array<qx_eth_link_mode_t, 6> speed_encoding{
     QX_ETH_LINK_MODE_1000MBIT | QX_ETH_LINK_MODE_FULL_DUPLEX,
     QX_ETH_LINK_MODE_1000MBIT | QX_ETH_LINK_MODE_HALF_DUPLEX,
 };
+// clang-format on
 
 // The wire has no "preferred" roles: they travel as the plain role.
 constexpr std::array<qx_eth_link_mode_t, 4> role_encoding{

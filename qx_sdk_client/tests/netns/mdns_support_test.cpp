@@ -47,6 +47,7 @@ TEST_P(ServiceTypeSplit, SplitsValidTypesAndRefusesTheRest) {
     EXPECT_EQ(target->domain, c.domain);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Types, ServiceTypeSplit,
     ::testing::Values(
@@ -65,6 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         // unseen.
         SplitCase{"EmbeddedNul", "_br-command-api._tcp.local\0.evil."sv, "", ""}),
     [](const ::testing::TestParamInfo<SplitCase>& param_info) { return std::string(param_info.param.label); });
+// clang-format on
 
 ResolvedService named(std::string name) {
     ResolvedService service;
