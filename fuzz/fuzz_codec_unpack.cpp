@@ -171,8 +171,7 @@ qx_protocol_status_t expected_fields(ReplyShape shape, Bytes p, const Outputs& o
             config->enabled = p[4] != 0;
             return ok;
         }
-        case ReplyShape::Unread:
-            return ok;
+        case ReplyShape::Unread: return ok;
     }
     return ok;
 }
@@ -213,7 +212,11 @@ struct PacketSnapshot {
     std::vector<uint8_t> bytes;
 
     explicit PacketSnapshot(const qx_packet_t& p)
-        : command(p.command), length(p.length), data(p.data), position(p.position), capacity(p.capacity),
+        : command(p.command),
+          length(p.length),
+          data(p.data),
+          position(p.position),
+          capacity(p.capacity),
           bytes(p.data, p.data + p.length) {}
 };
 

@@ -107,8 +107,8 @@ std::u32string read_back(std::string_view quoted) {
         FUZZ_CHECK(at < inner.size() && digits > 0, "the escape is closed after at least one digit");
         ++at;
         FUZZ_CHECK(code_point <= 0x10FFFF, "a Unicode code point");
-        FUZZ_CHECK(!is_plain_ascii(code_point) && code_point != U'\t' && code_point != U'\r' &&
-                       code_point != U'\n' && code_point != U'\0',
+        FUZZ_CHECK(!is_plain_ascii(code_point) && code_point != U'\t' && code_point != U'\r' && code_point != U'\n' &&
+                       code_point != U'\0',
                    "plain characters and those with a short escape are not spelled as code points");
         FUZZ_CHECK(!in_any(never_escaped, code_point), "printable characters are written as they are");
         text.push_back(code_point);

@@ -157,9 +157,9 @@ private:
         qx_protocol_status_t expected = expected_byte_string(capacity - 1, announced, count_read);
         if (expected == ok) {
             const Bytes text = payload_.subspan(start, announced);
-            FUZZ_CHECK(std::memcmp(destination.bytes.get(), text.data(), announced) == 0 &&
-                           destination.bytes[announced] == 0,
-                       "the text's bytes and its terminator");
+            FUZZ_CHECK(
+                std::memcmp(destination.bytes.get(), text.data(), announced) == 0 && destination.bytes[announced] == 0,
+                "the text's bytes and its terminator");
             if (!fuzz::is_well_formed_utf8(text)) {
                 expected = QX_PROTOCOL_STATUS_INVALID_UTF8_STRING;
             }

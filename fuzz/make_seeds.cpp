@@ -112,8 +112,7 @@ void typed_unpack_seeds(Corpus& corpus) {
     // A reply followed by the rest of a receive buffer, and error packets.
     corpus.write("fuzz_typed_unpack", "get_device_name-trailing",
                  Bytes{1, version_2} + frame(4, le16(2) + text_bytes("ab")) + Bytes(12, 0xEE));
-    corpus.write("fuzz_typed_unpack", "get_eth_config-error-success",
-                 Bytes{22, version_2} + frame(0xBAAD, le16(0)));
+    corpus.write("fuzz_typed_unpack", "get_eth_config-error-success", Bytes{22, version_2} + frame(0xBAAD, le16(0)));
     corpus.write("fuzz_typed_unpack", "get_tc10_state-error-not-permitted",
                  Bytes{24, version_2} + frame(0xBAAD, le16(4)));
 }
@@ -124,9 +123,9 @@ void from_buffer_seeds(Corpus& corpus) {
     corpus.write("fuzz_from_buffer", "cut-short", Bytes{0x04, 0x00, 0x0A, 0x00} + Bytes(9, 0x41));
     corpus.write("fuzz_from_buffer", "three-bytes", {0x04, 0x00, 0x00});
     // Trailing bytes drive reads: u8, bool, u16, u64, bytes(cap 8), text(cap 4), raw(3).
-    corpus.write("fuzz_from_buffer", "fields-and-reads",
-                 frame(20, {0x01, 0x02, 0x03, 0x04, 0x05, 0x02, 0x00, 0x61, 0x62, 0x09}) +
-                     Bytes{0, 1, 2, 3, 4, 8, 5, 4, 6, 3});
+    corpus.write(
+        "fuzz_from_buffer", "fields-and-reads",
+        frame(20, {0x01, 0x02, 0x03, 0x04, 0x05, 0x02, 0x00, 0x61, 0x62, 0x09}) + Bytes{0, 1, 2, 3, 4, 8, 5, 4, 6, 3});
     corpus.write("fuzz_from_buffer", "text-then-reads", frame(4, le16(3) + text_bytes("\xE2\x82\xAC")) + Bytes{5, 128});
 }
 
@@ -143,8 +142,9 @@ void debug_text_seeds(Corpus& corpus) {
     corpus.write("fuzz_debug_text", "api-error-text", Bytes{0} + text_bytes("Encountered an unspecified error"));
     corpus.write("fuzz_debug_text", "quotes-and-controls",
                  Bytes{16} + text_bytes("say \"hi\"\t\\ \r\n") + Bytes{0x00, 0x1B, 0x7F});
-    corpus.write("fuzz_debug_text", "unicode",
-                 Bytes{14} + text_bytes("e\xCC\x81 \xC2\xA0 \xE2\x80\x8B \xEE\x80\x80 \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBB"));
+    corpus.write(
+        "fuzz_debug_text", "unicode",
+        Bytes{14} + text_bytes("e\xCC\x81 \xC2\xA0 \xE2\x80\x8B \xEE\x80\x80 \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBB"));
     corpus.write("fuzz_debug_text", "invalid-bytes", Bytes{4, 0xC0, 0x80, 0xFF, 0xE2, 0x82});
     corpus.write("fuzz_debug_text", "no-text-kind", Bytes{5} + text_bytes("ignored"));
 }

@@ -78,9 +78,8 @@ std::string CallableName::full_name() const {
     return text;
 }
 
-bool bind_arguments(const CallableName& callable, std::span<const char* const> parameters,
-                    PyObject* const* positional, Py_ssize_t npositional, const KeywordArgs& keywords,
-                    PyObject** bound) {
+bool bind_arguments(const CallableName& callable, std::span<const char* const> parameters, PyObject* const* positional,
+                    Py_ssize_t npositional, const KeywordArgs& keywords, PyObject** bound) {
     const auto nparameters = static_cast<Py_ssize_t>(parameters.size());
     if (npositional > nparameters) {
         // "arguments" also for one parameter: the text as the module has always raised it.
@@ -95,8 +94,8 @@ bool bind_arguments(const CallableName& callable, std::span<const char* const> p
     const Py_ssize_t nkeywords = keywords.size();
     for (Py_ssize_t k = 0; k < nkeywords; ++k) {
         if (parameter_index(parameters, keywords.name(k)) == not_found) {
-            PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
-                         callable.full_name().c_str(), keywords.name(k));
+            PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", callable.full_name().c_str(),
+                         keywords.name(k));
             return false;
         }
     }
@@ -117,9 +116,8 @@ bool bind_arguments(const CallableName& callable, std::span<const char* const> p
         }
     }
     if (!missing.empty()) {
-        PyErr_Format(PyExc_TypeError, "%s missing %zu required positional argument%s: %s",
-                     callable.full_name().c_str(), missing.size(), missing.size() == 1 ? "" : "s",
-                     quoted_name_list(missing).c_str());
+        PyErr_Format(PyExc_TypeError, "%s missing %zu required positional argument%s: %s", callable.full_name().c_str(),
+                     missing.size(), missing.size() == 1 ? "" : "s", quoted_name_list(missing).c_str());
         return false;
     }
     return true;

@@ -47,8 +47,7 @@ struct CallableName {
 // keywords. Every parameter is required. False with the TypeError of the
 // first rule broken: surplus positional arguments, an unknown keyword, a
 // parameter given twice, parameters left without a value.
-bool bind_arguments(const CallableName& callable, std::span<const char* const> parameters,
-                    PyObject* const* positional, Py_ssize_t npositional, const KeywordArgs& keywords,
-                    PyObject** bound);
+bool bind_arguments(const CallableName& callable, std::span<const char* const> parameters, PyObject* const* positional,
+                    Py_ssize_t npositional, const KeywordArgs& keywords, PyObject** bound);
 
 }  // namespace brisel_qx_api

@@ -14,8 +14,7 @@ class BorrowFlag {
 public:
     bool try_borrow_exclusive() {
         uintptr_t expected = 0;
-        return word_.compare_exchange_strong(expected, exclusive, std::memory_order_acquire,
-                                             std::memory_order_relaxed);
+        return word_.compare_exchange_strong(expected, exclusive, std::memory_order_acquire, std::memory_order_relaxed);
     }
     void release_exclusive() { word_.store(0, std::memory_order_release); }
 
@@ -25,8 +24,8 @@ public:
             if (current >= exclusive - 1) {
                 return false;  // exclusive, or the counter would reach the exclusive mark
             }
-        } while (!word_.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
-                                              std::memory_order_relaxed));
+        } while (
+            !word_.compare_exchange_weak(current, current + 1, std::memory_order_acquire, std::memory_order_relaxed));
         return true;
     }
     void release_shared() { word_.fetch_sub(1, std::memory_order_release); }
@@ -41,8 +40,7 @@ template <BorrowKind Kind>
 class Borrow {
 public:
     explicit Borrow(BorrowFlag& flag)
-        : flag_(flag),
-          held_(Kind == BorrowKind::Exclusive ? flag.try_borrow_exclusive() : flag.try_borrow_shared()) {}
+        : flag_(flag), held_(Kind == BorrowKind::Exclusive ? flag.try_borrow_exclusive() : flag.try_borrow_shared()) {}
     ~Borrow() {
         if (!held_) {
             return;

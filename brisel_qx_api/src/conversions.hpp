@@ -140,7 +140,8 @@ struct ToPython<std::tuple<Ts...>> {
         Py_ssize_t index = 0;
         std::apply(
             [&](const auto&... value) {
-                ((ok = ok && set_item(tuple.get(), index++, ToPython<std::remove_cvref_t<decltype(value)>>::convert(value))),
+                ((ok = ok &&
+                       set_item(tuple.get(), index++, ToPython<std::remove_cvref_t<decltype(value)>>::convert(value))),
                  ...);
             },
             values);

@@ -158,8 +158,7 @@ PyRef set_up_enum_class(EnumId id) {
 
     std::array<PyRef, max_members> members;
     for (size_t value = 0; value < spec.members.size(); ++value) {
-        members[value] = new_instance_of<EnumValue>(as_type(type.get()),
-                                                    EnumValue{static_cast<uint8_t>(value), &spec});
+        members[value] = new_instance_of<EnumValue>(as_type(type.get()), EnumValue{static_cast<uint8_t>(value), &spec});
         if (!members[value]) {
             PendingError failure = PendingError::fetch();
             std::string message = "An error occurred while initializing `";

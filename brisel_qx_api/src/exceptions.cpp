@@ -73,9 +73,7 @@ constexpr std::string_view unmapped_prefix = "Unknown error type ";
 
 }  // namespace
 
-const char* exception_name(ModuleException exception) {
-    return exception_specs[static_cast<size_t>(exception)].name;
-}
+const char* exception_name(ModuleException exception) { return exception_specs[static_cast<size_t>(exception)].name; }
 
 PyObject* exception_type(ModuleException exception) {
     const auto index = static_cast<size_t>(exception);
@@ -101,8 +99,7 @@ PyRef client_to_pyerror(Error error) {
     }
     // The SDK's texts are UTF-8; should a device ever slip in something else,
     // the message still reaches the script rather than a decoding error.
-    PyRef text = PyRef::steal(
-        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (!text) {
         return {};
     }

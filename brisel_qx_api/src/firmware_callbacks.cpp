@@ -197,9 +197,8 @@ void call_method(PyObject* callbacks, const char* name, PyObject* argument, Pend
         report_failed_callback(interrupt);
         return;
     }
-    PyRef returned = argument != nullptr
-                         ? PyRef::steal(PyObject_CallFunctionObjArgs(bound.get(), argument, nullptr))
-                         : PyRef::steal(PyObject_CallNoArgs(bound.get()));
+    PyRef returned = argument != nullptr ? PyRef::steal(PyObject_CallFunctionObjArgs(bound.get(), argument, nullptr))
+                                         : PyRef::steal(PyObject_CallNoArgs(bound.get()));
     if (!returned) {
         report_failed_callback(interrupt);
     }

@@ -137,9 +137,7 @@ public:
     static constexpr size_t size = sizeof...(A);
     using Indices = std::index_sequence_for<A...>;
 
-    bool convert(PyObject* const* bound, const char* const* names) {
-        return convert_all(bound, names, Indices{});
-    }
+    bool convert(PyObject* const* bound, const char* const* names) { return convert_all(bound, names, Indices{}); }
 
     template <class F, class... Lead>
     decltype(auto) apply(F function, Lead&... lead) {
@@ -216,8 +214,8 @@ PyObject* with_receiver(PyObject* self, Body&& body) {
 
 // Binds a vectorcall-style call (METH_FASTCALL | METH_KEYWORDS) into `bound`.
 template <size_t N>
-bool bind_fastcall(const CallableName& callable, const std::array<const char*, N>& parameters,
-                   PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::array<PyObject*, N>& bound) {
+bool bind_fastcall(const CallableName& callable, const std::array<const char*, N>& parameters, PyObject* const* args,
+                   Py_ssize_t nargs, PyObject* kwnames, std::array<PyObject*, N>& bound) {
     return bind_arguments(callable, parameters, args, nargs, KeywordArgs(kwnames, args + nargs), bound.data());
 }
 

@@ -18,9 +18,7 @@ PendingError PendingError::fetch() {
     return error;
 }
 
-void PendingError::restore() && {
-    PyErr_Restore(type_.release(), value_.release(), traceback_.release());
-}
+void PendingError::restore() && { PyErr_Restore(type_.release(), value_.release(), traceback_.release()); }
 
 void raise_not_instance(PyObject* object, const char* class_name) {
     if (object == Py_None) {
@@ -38,8 +36,7 @@ void raise_not_instance(PyObject* object, const char* class_name) {
 }
 
 void raise_with_cause(PyObject* type, std::string_view message, PyObject* cause) {
-    PyRef text = PyRef::steal(
-        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (!text) {
         return;
     }

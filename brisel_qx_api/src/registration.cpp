@@ -25,8 +25,8 @@ struct Registration {
 
     Kind kind;
     const char* name;
-    PyObject* (*object)();          // Object: borrowed, null with an error on failure
-    PyMethodDef& (*function)();     // Function
+    PyObject* (*object)();       // Object: borrowed, null with an error on failure
+    PyMethodDef& (*function)();  // Function
 
     static constexpr Registration of(const char* name, PyObject* (*object)()) {
         return {Kind::Object, name, object, nullptr};

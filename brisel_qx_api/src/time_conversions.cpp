@@ -79,8 +79,8 @@ PyRef ToPython<std::chrono::sys_seconds>::convert(std::chrono::sys_seconds time)
     if (start == nullptr) {
         return {};
     }
-    PyRef span = PyRef::steal(PyObject_CallFunction(span_type, "LLi", static_cast<long long>(days),
-                                                    static_cast<long long>(seconds), 0));
+    PyRef span = PyRef::steal(
+        PyObject_CallFunction(span_type, "LLi", static_cast<long long>(days), static_cast<long long>(seconds), 0));
     if (!span) {
         return {};  // datetime's own OverflowError for more than 999,999,999 days
     }
@@ -113,8 +113,8 @@ std::optional<std::chrono::nanoseconds> FromPython<std::chrono::nanoseconds>::co
         return std::nullopt;
     }
     using Wide = __int128;
-    const Wide total = Wide{*days} * seconds_per_day * 1'000'000'000 + Wide{*seconds} * 1'000'000'000 +
-                       Wide{*microseconds} * 1'000;
+    const Wide total =
+        Wide{*days} * seconds_per_day * 1'000'000'000 + Wide{*seconds} * 1'000'000'000 + Wide{*microseconds} * 1'000;
     if (total < 0) {
         PyErr_SetString(PyExc_ValueError, negative_span_text);
         return std::nullopt;

@@ -75,51 +75,55 @@ PacketGeneratorSettings make_packet_generator_config(bool enabled, types::PgPayl
 // a leading space, type names Python has not (u8, u16, u32) and uneven spacing included.
 ClassDefinition interface_status_class{
     .qualified_name = "brisel_qx_api.InterfaceStatus",
-    .doc = "Interface status is used to hold the response when querying the\n"
-           "current status of an interface\n"
-           "Attributes:\n"
-           "    interface_type (InterfaceType): The type of interface\n"
-           "    eth_interface_status (EthInterfaceStatus): The interfaces\n"
-           "        EthInterfaceStatus (if the interface type is an ethernate\n"
-           "        interface)",
+    .doc =
+        "Interface status is used to hold the response when querying the\n"
+        "current status of an interface\n"
+        "Attributes:\n"
+        "    interface_type (InterfaceType): The type of interface\n"
+        "    eth_interface_status (EthInterfaceStatus): The interfaces\n"
+        "        EthInterfaceStatus (if the interface type is an ethernate\n"
+        "        interface)",
     .attributes = interface_status_attributes,
 };
 
 ClassDefinition eth_interface_status_class{
     .qualified_name = "brisel_qx_api.EthInterfaceStatus",
-    .doc = " Hold the ethernet-specific interface status\n"
-           "\n"
-           "Attributes:\n"
-           "    link_state (EthLinkState): The link state\n"
-           "    role (EthRole): The role\n"
-           "    speed (EthLinkSpeed): The link speed",
+    .doc =
+        " Hold the ethernet-specific interface status\n"
+        "\n"
+        "Attributes:\n"
+        "    link_state (EthLinkState): The link state\n"
+        "    role (EthRole): The role\n"
+        "    speed (EthLinkSpeed): The link speed",
     .attributes = eth_interface_status_attributes,
 };
 
 ClassDefinition eth_interface_config_class{
     .qualified_name = "brisel_qx_api.EthInterfaceConfig",
-    .doc = "EthInterfaceConfig(speed, role, aneg_mode)\n--\n\n"
-           "The ethernet interface config. Used for setting/getting the\n"
-           "configuration for an interface.\n"
-           "Attributes:\n"
-           "    speed ([EthLinkSpeed]): The speeds in this configuration\n"
-           "    role ([EthRole]): The roles in this configuration\n"
-           "    aneg_mode (EthAnegMode): The aneg mode in this configuration",
+    .doc =
+        "EthInterfaceConfig(speed, role, aneg_mode)\n--\n\n"
+        "The ethernet interface config. Used for setting/getting the\n"
+        "configuration for an interface.\n"
+        "Attributes:\n"
+        "    speed ([EthLinkSpeed]): The speeds in this configuration\n"
+        "    role ([EthRole]): The roles in this configuration\n"
+        "    aneg_mode (EthAnegMode): The aneg mode in this configuration",
     .attributes = eth_interface_config_attributes,
     .construct = constructor<make_eth_interface_config, "speed", "role", "aneg_mode">(),
 };
 
 ClassDefinition packet_generator_config_class{
     .qualified_name = "brisel_qx_api.PacketGeneratorConfig",
-    .doc = "PacketGeneratorConfig(enabled, payload_size, payload_type, validity, burst_size)\n--\n\n"
-           "A Packet Generator Config\n"
-           "\n"
-           "Attributes:\n"
-           "    enabled(bool): Whether the Packet Generator is on\n"
-           "    payload_size(PgPayloadSize): Payload size\n"
-           "    payload_type(PgPayloadType): Payload type\n"
-           "    validity(PgPacketValidity): Packet validity\n"
-           "    burst_size(u8): Burst size (0 => continous)",
+    .doc =
+        "PacketGeneratorConfig(enabled, payload_size, payload_type, validity, burst_size)\n--\n\n"
+        "A Packet Generator Config\n"
+        "\n"
+        "Attributes:\n"
+        "    enabled(bool): Whether the Packet Generator is on\n"
+        "    payload_size(PgPayloadSize): Payload size\n"
+        "    payload_type(PgPayloadType): Payload type\n"
+        "    validity(PgPacketValidity): Packet validity\n"
+        "    burst_size(u8): Burst size (0 => continous)",
     .attributes = packet_generator_config_attributes,
     .construct = constructor<make_packet_generator_config, "enabled", "payload_size", "payload_type", "validity",
                              "burst_size">(),
@@ -127,25 +131,27 @@ ClassDefinition packet_generator_config_class{
 
 ClassDefinition dcq_reading_class{
     .qualified_name = "brisel_qx_api.DcqReading",
-    .doc = "A Dynamic Channel Quality result\n"
-           "\n"
-           "Attributes:\n"
-           "    sqi (u8): Signal Quality Index\n"
-           "    sqi_worst (u8): Worst Signal Quality Index since last read\n"
-           "    mse (u16): Mean Square Error\n"
-           "    mse_worst (u16): Worst Mean Square Error since last read\n"
-           "    peak_mse (u8): Peak Mean Square Error\n"
-           "    peak_mse_worst (u8): Worst Peak Mean Square Error since last read",
+    .doc =
+        "A Dynamic Channel Quality result\n"
+        "\n"
+        "Attributes:\n"
+        "    sqi (u8): Signal Quality Index\n"
+        "    sqi_worst (u8): Worst Signal Quality Index since last read\n"
+        "    mse (u16): Mean Square Error\n"
+        "    mse_worst (u16): Worst Mean Square Error since last read\n"
+        "    peak_mse (u8): Peak Mean Square Error\n"
+        "    peak_mse_worst (u8): Worst Peak Mean Square Error since last read",
     .attributes = dcq_reading_attributes,
 };
 
 ClassDefinition cable_test_result_class{
     .qualified_name = "brisel_qx_api.CableTestResult",
-    .doc = "A Cable Test Result\n"
-           "\n"
-           "Attributes:\n"
-           "    harness_status(CableTestHarnessStatus): The status of the harness\n"
-           "    distance_to_fault(u32): Distance to any detected fault",
+    .doc =
+        "A Cable Test Result\n"
+        "\n"
+        "Attributes:\n"
+        "    harness_status(CableTestHarnessStatus): The status of the harness\n"
+        "    distance_to_fault(u32): Distance to any detected fault",
     .attributes = cable_test_result_attributes,
 };
 
@@ -200,9 +206,7 @@ PyTypeObject* PyClass<types::EthInterfaceStatus>::type() {
 PyTypeObject* PyClass<types::EthInterfaceConfig>::type() {
     return class_type<types::EthInterfaceConfig>(eth_interface_config_class);
 }
-PyTypeObject* PyClass<types::DcqReading>::type() {
-    return class_type<types::DcqReading>(dcq_reading_class);
-}
+PyTypeObject* PyClass<types::DcqReading>::type() { return class_type<types::DcqReading>(dcq_reading_class); }
 PyTypeObject* PyClass<types::CableTestResult>::type() {
     return class_type<types::CableTestResult>(cable_test_result_class);
 }

@@ -14,9 +14,9 @@ namespace fuzz {
 
 }  // namespace fuzz
 
-#define FUZZ_CHECK(condition, what)                            \
-    do {                                                       \
-        if (!(condition)) {                                    \
+#define FUZZ_CHECK(condition, what)                             \
+    do {                                                        \
+        if (!(condition)) {                                     \
             ::fuzz::fail(#condition, what, __FILE__, __LINE__); \
-        }                                                      \
+        }                                                       \
     } while (0)

@@ -40,7 +40,9 @@ inline constexpr uint8_t untouched_byte = 0xA5;
 template <class T>
 class Slot {
 public:
-    Slot() : value_(static_cast<T*>(::operator new(sizeof(T)))) { std::memset(value_.get(), untouched_byte, sizeof(T)); }
+    Slot() : value_(static_cast<T*>(::operator new(sizeof(T)))) {
+        std::memset(value_.get(), untouched_byte, sizeof(T));
+    }
     T* get() const { return value_.get(); }
     bool same_bytes(const Slot& other) const { return std::memcmp(value_.get(), other.value_.get(), sizeof(T)) == 0; }
 
@@ -61,10 +63,10 @@ struct Outputs {
 
     bool same_as(const Outputs& other) const {
         return std::memcmp(text.get(), other.text.get(), text_capacity) == 0 && status.same_bytes(other.status) &&
-               second.same_bytes(other.second) && number.same_bytes(other.number) &&
-               count.same_bytes(other.count) && flag.same_bytes(other.flag) &&
-               interface_status.same_bytes(other.interface_status) && dcq.same_bytes(other.dcq) &&
-               cable.same_bytes(other.cable) && packet_generator.same_bytes(other.packet_generator);
+               second.same_bytes(other.second) && number.same_bytes(other.number) && count.same_bytes(other.count) &&
+               flag.same_bytes(other.flag) && interface_status.same_bytes(other.interface_status) &&
+               dcq.same_bytes(other.dcq) && cable.same_bytes(other.cable) &&
+               packet_generator.same_bytes(other.packet_generator);
     }
 
     char* text_out() const { return reinterpret_cast<char*>(text.get()); }

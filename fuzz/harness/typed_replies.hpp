@@ -113,8 +113,7 @@ inline void check_error(const ProtocolError& error) {
     switch (error.kind()) {
         case Kind::NotAvailableInProtocolVersion:
         case Kind::ChunkRejected:
-        case Kind::UnfamiliarProtocolVersion:
-            return;
+        case Kind::UnfamiliarProtocolVersion: return;
         case Kind::ConversionError:
         case Kind::StringConversion:
             FUZZ_CHECK(!error.text().empty(), "a conversion failure says what failed");
@@ -130,8 +129,7 @@ inline void check_error(const ProtocolError& error) {
             FUZZ_CHECK(!error.service_status().is_success(), "success is never the failure of a reply");
             check_value(error.service_status());
             return;
-        case Kind::InvalidProtocolVersion:
-            break;
+        case Kind::InvalidProtocolVersion: break;
     }
     FUZZ_CHECK(false, "unpacking never gives InvalidProtocolVersion or an unknown kind");
 }

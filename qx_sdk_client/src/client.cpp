@@ -30,8 +30,8 @@ error::Result<std::vector<device::Device>> Client::scan_for_devices() const {
 error::Result<std::vector<device::Device>> Client::scan_for_devices_with_timeout(
     std::chrono::nanoseconds scan_duration) const {
     return run_scan(
-        SERVICE_TYPE, [this](const mdns::ResolvedService& service) { return connect_device(service); },
-        scan_duration, DAEMON_SHUTDOWN_BOUND);
+        SERVICE_TYPE, [this](const mdns::ResolvedService& service) { return connect_device(service); }, scan_duration,
+        DAEMON_SHUTDOWN_BOUND);
 }
 
 error::Result<device::Device> Client::connect_device(const mdns::ResolvedService& service) const {

@@ -56,12 +56,9 @@ std::optional<DecodedChar> decode_at(std::string_view text, size_t at) {
 bool extends_grapheme(const utf8proc_property_t& property) {
     switch (property.category) {
         case UTF8PROC_CATEGORY_MN:
-        case UTF8PROC_CATEGORY_ME:
-            return true;
-        case UTF8PROC_CATEGORY_SK:
-            return false;
-        default:
-            return property.boundclass == UTF8PROC_BOUNDCLASS_EXTEND;
+        case UTF8PROC_CATEGORY_ME: return true;
+        case UTF8PROC_CATEGORY_SK: return false;
+        default: return property.boundclass == UTF8PROC_BOUNDCLASS_EXTEND;
     }
 }
 
@@ -73,12 +70,9 @@ bool is_printable(char32_t code_point, const utf8proc_property_t& property) {
         case UTF8PROC_CATEGORY_CS:
         case UTF8PROC_CATEGORY_CO:
         case UTF8PROC_CATEGORY_ZL:
-        case UTF8PROC_CATEGORY_ZP:
-            return false;
-        case UTF8PROC_CATEGORY_ZS:
-            return code_point == U' ';
-        default:
-            return true;
+        case UTF8PROC_CATEGORY_ZP: return false;
+        case UTF8PROC_CATEGORY_ZS: return code_point == U' ';
+        default: return true;
     }
 }
 

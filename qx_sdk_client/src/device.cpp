@@ -16,7 +16,9 @@ using error::Result;
 
 // The version request is the one request packed before the version is known.
 [[nodiscard]] auto pack_version_request(uint32_t, std::span<uint8_t> buffer) { return proto::pack_get_version(buffer); }
-[[nodiscard]] auto unpack_version_reply(uint32_t, std::span<const uint8_t> buffer) { return proto::unpack_get_version(buffer); }
+[[nodiscard]] auto unpack_version_reply(uint32_t, std::span<const uint8_t> buffer) {
+    return proto::unpack_get_version(buffer);
+}
 
 void report_timeout_failure(std::string_view what, const net::IoResult<void>& outcome) {
     if (!outcome) {

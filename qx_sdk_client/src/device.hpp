@@ -26,7 +26,7 @@ public:
     // not an error), then asks for the protocol version, the EAN and the
     // serial number. On failure the stream is closed.
     [[nodiscard]] static error::Result<Device> create(net::SocketAddress address, net::TcpStream stream,
-                                        std::chrono::nanoseconds timeout);
+                                                      std::chrono::nanoseconds timeout);
 
     // The address the stream was connected to.
     const net::SocketAddress& address() const { return address_; }
@@ -61,11 +61,11 @@ public:
     // finalize reply decides what update_finished is told; an earlier
     // failure skips it.
     [[nodiscard]] error::Result<void> update_firmware_from_blob(std::span<const uint8_t> image,
-                                                  const FirmwareUpdateCallbacks& callbacks) const;
+                                                                const FirmwareUpdateCallbacks& callbacks) const;
     // Reads the whole file first: FileOpenError / FileReadError before the
     // lock is taken or any callback runs.
     [[nodiscard]] error::Result<void> update_firmware_from_path(const std::string& path,
-                                                  const FirmwareUpdateCallbacks& callbacks) const;
+                                                                const FirmwareUpdateCallbacks& callbacks) const;
 
 private:
     Device(net::SocketAddress address, SharedConnection connection)

@@ -18,9 +18,9 @@ inline constexpr size_t PACKET_BUFFER_SIZE = 4096;
 
 // What the lock protects. Only reached through a ConnectionGuard.
 struct DeviceConnection {
-    net::TcpStream stream;                              // timeouts set once, at device creation
-    uint32_t protocol_version = 0;                      // 0 until the device has reported its own
-    std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};   // request frame at the front, then the reply frame
+    net::TcpStream stream;                             // timeouts set once, at device creation
+    uint32_t protocol_version = 0;                     // 0 until the device has reported its own
+    std::array<uint8_t, PACKET_BUFFER_SIZE> buffer{};  // request frame at the front, then the reply frame
 };
 
 // Called when a lock is held by another thread, instead of blocking at once:

@@ -47,13 +47,13 @@ struct StatusMapping {
 
 // Indexed by ServiceStatus::Kind. The Success row is what try_from refuses with.
 constexpr std::array<StatusMapping, 7> service_status_table{{
-    {Error::Kind::ApiError, success_as_error_text},                   // Success
-    {Error::Kind::RemoteOperationNotSupportedByDevice, {}},           // NotYetMapped
-    {Error::Kind::RemoteOperationNotPermitted, {}},                   // OperationNotPermitted
-    {Error::Kind::RemoteOperationNotSupportedByInterface, {}},        // OperationNotSupportedByInterface
-    {Error::Kind::RemoteOperationNotSupportedByDevice, {}},           // OperationNotSupportedByDevice
-    {Error::Kind::RemoteOperationFailed, {}},                         // OperationFailed
-    {Error::Kind::ApiError, "Encountered an unspecified error"},      // UnspecifiedError
+    {Error::Kind::ApiError, success_as_error_text},               // Success
+    {Error::Kind::RemoteOperationNotSupportedByDevice, {}},       // NotYetMapped
+    {Error::Kind::RemoteOperationNotPermitted, {}},               // OperationNotPermitted
+    {Error::Kind::RemoteOperationNotSupportedByInterface, {}},    // OperationNotSupportedByInterface
+    {Error::Kind::RemoteOperationNotSupportedByDevice, {}},       // OperationNotSupportedByDevice
+    {Error::Kind::RemoteOperationFailed, {}},                     // OperationFailed
+    {Error::Kind::ApiError, "Encountered an unspecified error"},  // UnspecifiedError
 }};
 static_assert(static_cast<size_t>(ServiceStatus::Kind::UnspecifiedError) + 1 == service_status_table.size());
 
@@ -97,8 +97,7 @@ Error protocol_to_client_error(ProtocolError error) {
         }
         case ProtocolError::Kind::InvalidProtocolVersion:
             return Error(Error::Kind::ApiError, "Invalid protocol version " + std::to_string(error.version()));
-        case ProtocolError::Kind::ChunkRejected:
-            return Error(Error::Kind::NotImplemented);
+        case ProtocolError::Kind::ChunkRejected: return Error(Error::Kind::NotImplemented);
         case ProtocolError::Kind::ProtocolStatus: {
             std::string text = "An error ocurred in the protocol \"";  // "ocurred" as shipped
             text += qx_protocol_status_name(error.status());
@@ -108,10 +107,8 @@ Error protocol_to_client_error(ProtocolError error) {
         case ProtocolError::Kind::ServiceStatus:
             // Success arriving here is itself the failure, so it is not refused.
             return error_for(error.service_status().kind());
-        case ProtocolError::Kind::UnfamiliarProtocolVersion:
-            return Error(Error::Kind::ClientSoftwareTooOldForDevice);
-        case ProtocolError::Kind::StringConversion:
-            return Error(Error::Kind::Utf8Error, std::move(error).take_text());
+        case ProtocolError::Kind::UnfamiliarProtocolVersion: return Error(Error::Kind::ClientSoftwareTooOldForDevice);
+        case ProtocolError::Kind::StringConversion: return Error(Error::Kind::Utf8Error, std::move(error).take_text());
     }
     // Only reachable with a corrupted kind byte; still give an error rather than none.
     return Error(Error::Kind::ApiError, "Unknown protocol error");

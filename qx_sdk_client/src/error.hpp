@@ -16,23 +16,23 @@ class Error {
 public:
     // Declaration order gives the kinds their numbers 0..16.
     enum class Kind : uint8_t {
-        ApiError,                                // text
+        ApiError,  // text
         ApiNotAvailableInProtocolVersion,
         ClientSoftwareTooOldForDevice,
         ConnectionError,
-        DeviceDiscoveryError,                    // text
+        DeviceDiscoveryError,  // text
         FailedToAquireLock,
-        FileOpenError,                           // text
-        FileReadError,                           // text
+        FileOpenError,  // text
+        FileReadError,  // text
         NetworkError,
         NotImplemented,
         RemoteOperationFailed,
         RemoteOperationNotPermitted,
         RemoteOperationNotSupportedByDevice,
         RemoteOperationNotSupportedByInterface,
-        TcpStreamWriteError,                     // text
-        TcpStreamReadError,                      // text
-        Utf8Error,                               // text
+        TcpStreamWriteError,  // text
+        TcpStreamReadError,   // text
+        Utf8Error,            // text
     };
     static constexpr int kind_count = 17;
 

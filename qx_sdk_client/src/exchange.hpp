@@ -31,7 +31,7 @@ using UnpackedValue = typename std::invoke_result_t<Unpack&, uint32_t, std::span
 // Any failure is TcpStreamWriteError "Failed to send <qualified_name>
 // request".
 [[nodiscard]] error::Result<void> send_frame(DeviceConnection& locked, std::span<const uint8_t> frame,
-                               std::string_view qualified_name);
+                                             std::string_view qualified_name);
 
 namespace detail {
 
@@ -62,8 +62,8 @@ struct Finished<void, Finish> {
 // failures come back through protocol_to_client_error; read failures as
 // read_packet gives them. Nothing is sent when packing fails.
 template <class Pack, class Unpack>
-[[nodiscard]] error::Result<UnpackedValue<Unpack>> exchange(DeviceConnection& locked, std::string_view qualified_name, Pack&& pack,
-                                              Unpack&& unpack) {
+[[nodiscard]] error::Result<UnpackedValue<Unpack>> exchange(DeviceConnection& locked, std::string_view qualified_name,
+                                                            Pack&& pack, Unpack&& unpack) {
     const uint32_t version = locked.protocol_version;
     auto frame = std::invoke(pack, version, std::span<uint8_t>(locked.buffer));
     if (!frame) {
@@ -80,8 +80,9 @@ template <class Pack, class Unpack>
 
 // Takes the lock (see lock_connection) and runs one exchange.
 template <class Pack, class Unpack>
-[[nodiscard]] error::Result<UnpackedValue<Unpack>> request(const SharedConnection& connection, std::string_view qualified_name,
-                                             Pack&& pack, Unpack&& unpack) {
+[[nodiscard]] error::Result<UnpackedValue<Unpack>> request(const SharedConnection& connection,
+                                                           std::string_view qualified_name, Pack&& pack,
+                                                           Unpack&& unpack) {
     error::Result<ConnectionGuard> guard = lock_connection(connection);
     if (!guard) {
         return std::unexpected(std::move(guard).error());
@@ -93,8 +94,9 @@ template <class Pack, class Unpack>
 // unpack step without a value) shapes the result while the lock is still held.
 template <class Pack, class Unpack, class Finish>
 [[nodiscard]] typename detail::Finished<UnpackedValue<Unpack>, Finish>::type request(const SharedConnection& connection,
-                                                                       std::string_view qualified_name, Pack&& pack,
-                                                                       Unpack&& unpack, Finish&& finish) {
+                                                                                     std::string_view qualified_name,
+                                                                                     Pack&& pack, Unpack&& unpack,
+                                                                                     Finish&& finish) {
     error::Result<ConnectionGuard> guard = lock_connection(connection);
     if (!guard) {
         return std::unexpected(std::move(guard).error());
@@ -116,7 +118,7 @@ template <class Pack, class Unpack, class Finish>
 template <class PackFunction, class... Arguments>
 auto pack_step(PackFunction pack, Arguments&&... arguments) {
     return [pack, ... arguments = std::forward<Arguments>(arguments)](uint32_t version,
-                                                                       std::span<uint8_t> buffer) mutable {
+                                                                      std::span<uint8_t> buffer) mutable {
         return pack(version, buffer, std::move(arguments)...);
     };
 }

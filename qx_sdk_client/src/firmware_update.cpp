@@ -39,7 +39,7 @@ auto keeping_outcome(Unpack unpack) {
 // Sends chunk after chunk until the image is out or the device does not
 // acknowledge one; the latter is no error here, finalizing decides.
 [[nodiscard]] Result<void> send_chunks(DeviceConnection& locked, std::span<const uint8_t> image, uint64_t chunk_size,
-                         const FirmwareUpdateCallbacks& callbacks) {
+                                       const FirmwareUpdateCallbacks& callbacks) {
     uint64_t chunk_index = 0;
     uint64_t offset = 0;
     while (offset < image.size()) {
@@ -64,7 +64,7 @@ auto keeping_outcome(Unpack unpack) {
 }
 
 [[nodiscard]] Result<void> run_update(DeviceConnection& locked, std::span<const uint8_t> image,
-                        const FirmwareUpdateCallbacks& callbacks) {
+                                      const FirmwareUpdateCallbacks& callbacks) {
     const Result<uint64_t> chunk_size =
         exchange(locked, update_request_name, pack_step(protocol::pack_firmware_update_start, uint64_t{image.size()}),
                  protocol::unpack_firmware_update_start);

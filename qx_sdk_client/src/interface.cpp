@@ -20,8 +20,7 @@ uint16_t wire_index(const Interface& interface) { return static_cast<uint16_t>(i
 }  // namespace
 
 Result<void> Interface::identify() const {
-    return request(connection_, names::interface_identify,
-                   pack_step(proto::pack_identify_interface, wire_index(*this)),
+    return request(connection_, names::interface_identify, pack_step(proto::pack_identify_interface, wire_index(*this)),
                    proto::unpack_identify_interface, error::service_status_to_result);
 }
 
@@ -41,14 +40,12 @@ Result<void> Interface::reset_nickname() const { return set_nickname(""); }
 
 Result<types::InterfaceStatus> Interface::get_status() const {
     return request(connection_, names::interface_get_status,
-                   pack_step(proto::pack_get_interface_status, wire_index(*this)),
-                   proto::unpack_get_interface_status);
+                   pack_step(proto::pack_get_interface_status, wire_index(*this)), proto::unpack_get_interface_status);
 }
 
 Result<types::EthInterfaceConfig> Interface::get_eth_config() const {
     return request(connection_, names::interface_get_eth_config,
-                   pack_step(proto::pack_get_eth_config, wire_index(*this)),
-                   proto::unpack_get_eth_config);
+                   pack_step(proto::pack_get_eth_config, wire_index(*this)), proto::unpack_get_eth_config);
 }
 
 Result<void> Interface::set_eth_config(types::EthInterfaceConfig config) const {
@@ -76,8 +73,7 @@ Result<void> Interface::send_tc10_command(types::Tc10Command command) const {
 }
 
 Result<types::DcqReading> Interface::read_dcq() const {
-    return request(connection_, names::interface_read_dcq,
-                   pack_step(proto::pack_interface_read_dcq, wire_index(*this)),
+    return request(connection_, names::interface_read_dcq, pack_step(proto::pack_interface_read_dcq, wire_index(*this)),
                    proto::unpack_interface_read_dcq);
 }
 

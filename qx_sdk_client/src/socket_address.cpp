@@ -72,9 +72,7 @@ std::optional<SocketAddress> SocketAddress::from_native(const sockaddr* address,
     return std::nullopt;
 }
 
-uint16_t SocketAddress::port() const {
-    return ntohs(is_ipv4() ? as_v4(storage_).sin_port : as_v6(storage_).sin6_port);
-}
+uint16_t SocketAddress::port() const { return ntohs(is_ipv4() ? as_v4(storage_).sin_port : as_v6(storage_).sin6_port); }
 
 uint32_t SocketAddress::scope_id() const { return is_ipv6() ? as_v6(storage_).sin6_scope_id : 0; }
 

@@ -1,9 +1,9 @@
 #include "qx_sdk_client/src/stdout_line.hpp"
 
+#include <unistd.h>
 #include <cerrno>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 namespace qx_sdk_client::util {
 

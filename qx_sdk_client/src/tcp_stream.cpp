@@ -226,8 +226,7 @@ IoResult<void> TcpStream::write_all(std::span<const uint8_t> bytes) {
 }
 
 IoResult<size_t> TcpStream::read_some(std::span<uint8_t> bytes, Deadline& deadline) {
-    return transfer_some(POLLIN, deadline,
-                         [&](int flags) { return ::recv(fd_, bytes.data(), bytes.size(), flags); });
+    return transfer_some(POLLIN, deadline, [&](int flags) { return ::recv(fd_, bytes.data(), bytes.size(), flags); });
 }
 
 IoResult<void> TcpStream::read_exact(std::span<uint8_t> bytes, Deadline& deadline) {

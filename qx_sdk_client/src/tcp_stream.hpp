@@ -125,7 +125,7 @@ public:
 private:
     explicit TcpStream(int fd) : fd_(fd) {}
     [[nodiscard]] IoResult<void> set_timeout(int option, std::optional<std::chrono::nanoseconds> timeout,
-                               std::optional<std::chrono::nanoseconds>& limit);
+                                             std::optional<std::chrono::nanoseconds>& limit);
     [[nodiscard]] IoResult<std::optional<std::chrono::nanoseconds>> get_timeout(int option) const;
     template <class Transfer>
     [[nodiscard]] IoResult<size_t> transfer_some(short ready_event, Deadline& deadline, Transfer transfer);

@@ -16,8 +16,8 @@ namespace qx_sdk_client::device {
 class TcpStreamWithTemporaryTcpTimeoutOverride {
 public:
     // Sets both timeouts to `timeout`. On failure nothing stays changed.
-    [[nodiscard]] static error::Result<TcpStreamWithTemporaryTcpTimeoutOverride> create(net::TcpStream& stream,
-                                                                          std::chrono::nanoseconds timeout);
+    [[nodiscard]] static error::Result<TcpStreamWithTemporaryTcpTimeoutOverride> create(
+        net::TcpStream& stream, std::chrono::nanoseconds timeout);
 
     TcpStreamWithTemporaryTcpTimeoutOverride(TcpStreamWithTemporaryTcpTimeoutOverride&& other) noexcept;
     TcpStreamWithTemporaryTcpTimeoutOverride& operator=(TcpStreamWithTemporaryTcpTimeoutOverride&&) = delete;

@@ -82,8 +82,7 @@ error::Result<void> read_packet(net::TcpStream& stream, std::span<uint8_t> buffe
         drop_payload(stream, length - payload_have, payload, deadline);
         return std::unexpected(oversize_error(length, payload.size()));
     }
-    if (payload_have < length &&
-        !stream.read_exact(payload.subspan(payload_have, length - payload_have), deadline)) {
+    if (payload_have < length && !stream.read_exact(payload.subspan(payload_have, length - payload_have), deadline)) {
         return std::unexpected(payload_error());
     }
     return {};

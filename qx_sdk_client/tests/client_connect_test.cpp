@@ -1,7 +1,7 @@
 // Connecting resolved services and ordering the devices found, against fake
 // devices on loopback. Nothing here browses: services are made by hand.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -55,7 +55,7 @@ enum class Peer {
     Device,    // a well-behaved device
     Version3,  // reports a protocol version this client does not know
     Version0,
-    Silent,    // accepts, never answers
+    Silent,  // accepts, never answers
 };
 
 struct Endpoint {
@@ -192,8 +192,8 @@ TEST_P(ConnectDevice, UsesTheFirstAddressThatConnectsAndNoOther) {
         EXPECT_EQ(fake->accepted_connections(), accepted_one ? 0u : 1u) << "endpoint " << i;
         accepted_one = true;
         if (!device.has_value()) {
-            EXPECT_TRUE(fake->wait_for_open_connections(0, 2000ms)) << "failed creation left endpoint " << i
-                                                                    << " connected";
+            EXPECT_TRUE(fake->wait_for_open_connections(0, 2000ms))
+                << "failed creation left endpoint " << i << " connected";
         }
     }
 }

@@ -211,8 +211,8 @@ TEST(DeviceCreation, DependsOnTheReportedProtocolVersion) {
         uint16_t version;
         std::optional<Kind> failure;
     };
-    for (const Case& c : {Case{0, Kind::ApiNotAvailableInProtocolVersion}, Case{1, std::nullopt},
-                          Case{2, std::nullopt}, Case{3, Kind::ClientSoftwareTooOldForDevice}}) {
+    for (const Case& c : {Case{0, Kind::ApiNotAvailableInProtocolVersion}, Case{1, std::nullopt}, Case{2, std::nullopt},
+                          Case{3, Kind::ClientSoftwareTooOldForDevice}}) {
         SCOPED_TRACE(c.version);
         qx_test::DeviceState state;
         state.protocol_version = c.version;

@@ -46,7 +46,10 @@ TEST(DeviceOperations, EanAndSerialNumberComeFromCreationWithoutAnExchange) {
     state.ean = 0x4012345678901;
     state.serial_number = 123456789;
     Bench bench(state);
-    bench.fake.update_state([](qx_test::DeviceState& s) { s.ean = 1; s.serial_number = 2; });
+    bench.fake.update_state([](qx_test::DeviceState& s) {
+        s.ean = 1;
+        s.serial_number = 2;
+    });
     EXPECT_EQ(bench.device.get_ean(), 0x4012345678901u);
     EXPECT_EQ(bench.device.get_serial_number(), 123456789u);
     EXPECT_EQ(bench.fake.request_count(), 0u);

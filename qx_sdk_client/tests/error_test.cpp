@@ -1,9 +1,9 @@
 #include "qx_sdk_client/src/error.hpp"
 
+#include <unistd.h>
 #include <cstdio>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -150,7 +150,8 @@ TEST(ServiceStatusMapping, TryFromAndToResult) {
         {ServiceStatus(ServiceStatus::Kind::OperationNotSupportedByDevice),
          Error(Kind::RemoteOperationNotSupportedByDevice)},
         {ServiceStatus(ServiceStatus::Kind::OperationFailed), Error(Kind::RemoteOperationFailed)},
-        {ServiceStatus(ServiceStatus::Kind::UnspecifiedError), Error(Kind::ApiError, "Encountered an unspecified error")},
+        {ServiceStatus(ServiceStatus::Kind::UnspecifiedError),
+         Error(Kind::ApiError, "Encountered an unspecified error")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.expected.debug_text());
@@ -187,7 +188,8 @@ TEST(ProtocolErrorMapping, EveryKind) {
     } rows[] = {
         {"not_available", ProtocolError::not_available_in_protocol_version(),
          Error(Kind::ApiNotAvailableInProtocolVersion)},
-        {"invalid_version", ProtocolError::invalid_protocol_version(7), Error(Kind::ApiError, "Invalid protocol version 7")},
+        {"invalid_version", ProtocolError::invalid_protocol_version(7),
+         Error(Kind::ApiError, "Invalid protocol version 7")},
         {"invalid_version_max", ProtocolError::invalid_protocol_version(4294967295u),
          Error(Kind::ApiError, "Invalid protocol version 4294967295")},
         {"chunk_rejected", ProtocolError::chunk_rejected(), Error(Kind::NotImplemented)},
@@ -200,8 +202,10 @@ TEST(ProtocolErrorMapping, EveryKind) {
                "An error ocurred in the protocol \"QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_FAILED\"")},
         {"reserved_status", ProtocolError::protocol_status(static_cast<qx_protocol_status_t>(1000)),
          Error(Kind::ApiError, "An error ocurred in the protocol \"QX_PROTOCOL_STATUS_RESERVED\"")},
-        {"unfamiliar_version", ProtocolError::unfamiliar_protocol_version(), Error(Kind::ClientSoftwareTooOldForDevice)},
-        {"string_conversion", ProtocolError::string_conversion("bad \"text\"\n"), Error(Kind::Utf8Error, "bad \"text\"\n")},
+        {"unfamiliar_version", ProtocolError::unfamiliar_protocol_version(),
+         Error(Kind::ClientSoftwareTooOldForDevice)},
+        {"string_conversion", ProtocolError::string_conversion("bad \"text\"\n"),
+         Error(Kind::Utf8Error, "bad \"text\"\n")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);

@@ -24,12 +24,12 @@ namespace {
 using namespace std::chrono_literals;
 using qx_sdk_client::net::SocketAddress;
 using qx_sdk_client::net::TcpStream;
-using qx_test::ByteWriter;
 using qx_test::Bytes;
+using qx_test::ByteWriter;
 using qx_test::DeviceState;
+using qx_test::error_frame;
 using qx_test::FakeDevice;
 using qx_test::Fault;
-using qx_test::error_frame;
 using qx_test::frame;
 
 constexpr auto read_limit = 5s;
@@ -99,7 +99,9 @@ TEST(Behaviour, SecondFamilyIsNotImplementedBelowVersionTwo) {
 
 TEST(Behaviour, SetRequestsChangeWhatLaterGetsReport) {
     DeviceState state;
-    const auto ask = [&](uint16_t command, const Bytes& payload) { return qx_test::answer_request(state, command, payload); };
+    const auto ask = [&](uint16_t command, const Bytes& payload) {
+        return qx_test::answer_request(state, command, payload);
+    };
 
     EXPECT_EQ(ask(5, ByteWriter().text("bench").bytes()), frame(6, ByteWriter().u16(0)));
     EXPECT_EQ(ask(81, {}), frame(82, ByteWriter().text("bench")));
@@ -138,7 +140,9 @@ TEST(Behaviour, FirmwareUpdateKeepsTheImageAndRefusesTheScriptedChunk) {
     state.firmware.chunk_size = 3;
     state.firmware.refuse_chunk = 2;
     state.firmware.finalize_status = 3;
-    const auto ask = [&](uint16_t command, const Bytes& payload) { return qx_test::answer_request(state, command, payload); };
+    const auto ask = [&](uint16_t command, const Bytes& payload) {
+        return qx_test::answer_request(state, command, payload);
+    };
 
     EXPECT_EQ(ask(49, ByteWriter().u8(0).u32(7).bytes()), frame(50, ByteWriter().u16(3)));
     EXPECT_EQ(ask(51, ByteWriter().u16(0).counted(Bytes{1, 2, 3}).bytes()), frame(52, ByteWriter().u16(0)));

@@ -77,8 +77,8 @@ std::optional<std::string> in_child(const std::function<std::string()>& body, st
     bool finished = false;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (child > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd readable{pipe_fds[0], POLLIN, 0};
         if (left <= 0ms || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0) break;
         char bytes[256];
@@ -100,8 +100,8 @@ std::optional<std::string> in_child(const std::function<std::string()>& body, st
 
 TEST(FirmwareFile, RegularFilesAreReadWhole) {
     // Around the first buffer of a file whose size is unknown, and past one read's room.
-    for (const size_t length : {size_t{0}, size_t{1}, size_t{65'535}, size_t{65'536}, size_t{65'537},
-                                size_t{4 * 1024 * 1024 + 3}}) {
+    for (const size_t length :
+         {size_t{0}, size_t{1}, size_t{65'535}, size_t{65'536}, size_t{65'537}, size_t{4 * 1024 * 1024 + 3}}) {
         SCOPED_TRACE(length);
         const std::vector<uint8_t> contents = pattern(length);
         const ScratchFile file(contents);

@@ -131,8 +131,10 @@ struct Timeouts {
 
 void PrintTo(const Timeouts& t, std::ostream* os) {
     const auto show = [&](const Timeout& v) {
-        if (v) *os << v->count() << "ns";
-        else *os << "none";
+        if (v)
+            *os << v->count() << "ns";
+        else
+            *os << "none";
     };
     *os << "read ";
     show(t.read);
@@ -193,7 +195,7 @@ enum class Source {
     MissingFile,
     Directory,
     PathWithNul,
-    FifoWithoutWriter,  // opening it blocking would wait for a writer for ever
+    FifoWithoutWriter,   // opening it blocking would wait for a writer for ever
     FifoWithIdleWriter,  // reading it would wait until the writer closes
     DevZero,             // reading it would never end
     EndlessRegularFile,  // reports size 0 and never ends; refused at the size limit
@@ -205,19 +207,14 @@ class SourcePath {
 public:
     SourcePath(Source source, const std::filesystem::path& directory, const std::vector<uint8_t>& image) {
         switch (source) {
-            case Source::Blob:
-                break;
+            case Source::Blob: break;
             case Source::File:
                 path_ = (directory / "image.bin").string();
                 std::ofstream(path_, std::ios::binary)
                     .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
                 break;
-            case Source::MissingFile:
-                path_ = (directory / "missing.bin").string();
-                break;
-            case Source::Directory:
-                path_ = directory.string();
-                break;
+            case Source::MissingFile: path_ = (directory / "missing.bin").string(); break;
+            case Source::Directory: path_ = directory.string(); break;
             case Source::PathWithNul:
                 // Cut at the NUL it would name the existing directory.
                 path_ = directory.string() + std::string(1, '\0') + "image.bin";
@@ -229,12 +226,8 @@ public:
                 // Read and write ends at once, so this open does not wait.
                 if (source == Source::FifoWithIdleWriter) writer_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
                 break;
-            case Source::DevZero:
-                path_ = "/dev/zero";
-                break;
-            case Source::EndlessRegularFile:
-                path_ = "/proc/self/pagemap";
-                break;
+            case Source::DevZero: path_ = "/dev/zero"; break;
+            case Source::EndlessRegularFile: path_ = "/proc/self/pagemap"; break;
             case Source::FileTooLarge: {
                 path_ = (directory / "huge.bin").string();
                 const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -261,13 +254,10 @@ private:
 std::optional<Error> file_error(Source source, const std::string& path) {
     switch (source) {
         case Source::Blob:
-        case Source::File:
-            return std::nullopt;
+        case Source::File: return std::nullopt;
         case Source::MissingFile:
-        case Source::PathWithNul:
-            return Error(Error::Kind::FileOpenError, "Failed to open file " + path);
-        default:
-            return Error(Error::Kind::FileReadError, "Failed to read file " + path);
+        case Source::PathWithNul: return Error(Error::Kind::FileOpenError, "Failed to open file " + path);
+        default: return Error(Error::Kind::FileReadError, "Failed to read file " + path);
     }
 }
 
@@ -445,11 +435,7 @@ const Scenario scenarios[] = {
      .chunk_requests = 3},
 
     // Chunks the device does not acknowledge: finalizing goes on and decides.
-    {.name = "ThirdChunkRefused",
-     .image_length = 20,
-     .refuse_chunk = 2,
-     .progress_reports = 2,
-     .chunk_requests = 3},
+    {.name = "ThirdChunkRefused", .image_length = 20, .refuse_chunk = 2, .progress_reports = 2, .chunk_requests = 3},
     {.name = "ThirdChunkRefusedAndFinalizeFails",
      .image_length = 20,
      .refuse_chunk = 2,
@@ -692,7 +678,7 @@ TEST(TimeoutOverride, RaisesBothAndRestoresBothExactlyFromTheReadTimeout) {
     };
     const Case cases[] = {
         {"the client's", client_timeout, client_timeout},
-        {"none", std::nullopt, std::nullopt},                 // restored as no limit
+        {"none", std::nullopt, std::nullopt},  // restored as no limit
         {"write follows read", client_timeout, std::nullopt},
         // The system's figure lies beyond what nanoseconds hold.
         {"enormous", std::chrono::nanoseconds::max(), std::chrono::nanoseconds::max()},

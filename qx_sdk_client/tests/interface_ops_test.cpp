@@ -46,10 +46,9 @@ struct SecondInterface : Bench {
 TEST(InterfaceOperations, ReadTheirOwnInterface) {
     SecondInterface bench;
     EXPECT_EQ(bench.port.get_nickname(), std::string("uplink"));
-    EXPECT_EQ(bench.port.get_status(),
-              (types::InterfaceStatus{types::InterfaceType::T,
-                                      {types::EthLinkState::Down, types::EthRole::Leader,
-                                       types::EthLinkSpeed::Speed100MbitFullDuplex}}));
+    EXPECT_EQ(bench.port.get_status(), (types::InterfaceStatus{types::InterfaceType::T,
+                                                               {types::EthLinkState::Down, types::EthRole::Leader,
+                                                                types::EthLinkSpeed::Speed100MbitFullDuplex}}));
     EXPECT_EQ(bench.port.get_tc10_state(), types::Tc10State::SleepAborted);
     EXPECT_EQ(bench.port.read_dcq(), (types::DcqReading{11, 12, 1500, 1600, 13, 14}));
     EXPECT_EQ(bench.port.run_cable_test(), (types::CableTestResult{types::CableTestHarnessStatus::CableShorted, 42}));
@@ -70,9 +69,8 @@ TEST(InterfaceOperations, ReadTheirOwnInterface) {
 
 TEST(InterfaceOperations, ChangeTheirOwnInterface) {
     SecondInterface bench;
-    const types::EthInterfaceConfig config{{types::EthLinkSpeed::Speed1000MbitFullDuplex},
-                                           {types::EthRole::Follower},
-                                           types::EthAnegMode::AnegDisabled};
+    const types::EthInterfaceConfig config{
+        {types::EthLinkSpeed::Speed1000MbitFullDuplex}, {types::EthRole::Follower}, types::EthAnegMode::AnegDisabled};
     ASSERT_TRUE(succeeded(bench.port.set_eth_config(config)));
     EXPECT_EQ(bench.port.get_eth_config(), config);
 

@@ -21,11 +21,11 @@
 #include "qx_sdk_client/src/device_connection.hpp"
 #include "qx_sdk_client/src/exchange.hpp"
 #include "qx_sdk_client/src/util.hpp"
-#include "qx_sdk_protocol/src/device.hpp"
 #include "qx_sdk_client/tests/bounded_waits.hpp"
 #include "qx_sdk_client/tests/loopback_pair.hpp"
 #include "qx_sdk_client/tests/sdk_test_bench.hpp"
 #include "qx_sdk_client/tests/support/wire_bytes.hpp"
+#include "qx_sdk_protocol/src/device.hpp"
 
 namespace qx_sdk_test {
 namespace {
@@ -165,8 +165,7 @@ TEST(ReadPacket, EndsWithinTheReadTimeoutWhateverTricklesIn) {
         {"a payload a byte at a time", header_of_ten, 10, false, std::string(payload_failure)},
         {"an oversize payload a byte at a time", oversize, 40, false, oversize_failure(0xFFFF)},
         {"silence, under a periodic signal", {}, 0, true, std::string(header_failure)},
-        {"a payload a byte at a time, under a periodic signal", header_of_ten, 10, true,
-         std::string(payload_failure)},
+        {"a payload a byte at a time, under a periodic signal", header_of_ten, 10, true, std::string(payload_failure)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -196,7 +195,6 @@ TEST(ReadPacket, EndsWithinTheReadTimeoutWhateverTricklesIn) {
         }
     }
 }
-
 
 Bytes name_reply(std::string_view name) {
     qx_test::ByteWriter payload;
@@ -271,11 +269,11 @@ TEST(Exchange, ACopyOfAReplyThatArrivedBeforeTheNextRequestIsNotTakenForItsReply
     const auto get_name = [](Bench& b) { return shown(b.device.get_name()); };
     const auto identify = [](Bench& b) { return shown(b.device.identify()); };
     const Case cases[] = {
-        {"get_name, then get_name", 3, get_name, "QX Test Device", [](qx_test::DeviceState& s) { s.name = "Renamed"; }, get_name,
-         "Renamed"},
+        {"get_name, then get_name", 3, get_name, "QX Test Device", [](qx_test::DeviceState& s) { s.name = "Renamed"; },
+         get_name, "Renamed"},
         {"identify, then identify refused", 7, identify, "done",
-         [](qx_test::DeviceState& s) { s.identify_status = qx_test::device_status::operation_not_permitted; },
-         identify, Error(Kind::RemoteOperationNotPermitted).debug_text()},
+         [](qx_test::DeviceState& s) { s.identify_status = qx_test::device_status::operation_not_permitted; }, identify,
+         Error(Kind::RemoteOperationNotPermitted).debug_text()},
         {"get_name, then an interface's get_nickname", 3, get_name, "QX Test Device",
          [](qx_test::DeviceState& s) { s.interfaces[0].nickname = "port A"; },
          [](Bench& b) { return shown(b.interface.get_nickname()); }, "port A"},
@@ -324,8 +322,7 @@ TEST(Exchange, APartFrameReceivedBehindAReplyIsDrainedBeforeTheNextRequest) {
     };
 
     const Bytes stale = name_reply("Stale");
-    std::thread device_side =
-        answer_next_request(concat(name_reply("First"), Bytes(stale.begin(), stale.begin() + 3)));
+    std::thread device_side = answer_next_request(concat(name_reply("First"), Bytes(stale.begin(), stale.begin() + 3)));
     const Result<std::string> first = get_name();
     device_side.join();
     ASSERT_TRUE(succeeded(first));

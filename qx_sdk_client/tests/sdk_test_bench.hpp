@@ -48,8 +48,7 @@ testing::AssertionResult succeeded(const Result<T>& result) {
     return testing::AssertionFailure() << result.error().debug_text();
 }
 
-inline Result<Device> connect_to(const qx_test::FakeDevice& fake,
-                                 std::chrono::nanoseconds timeout = test_timeout) {
+inline Result<Device> connect_to(const qx_test::FakeDevice& fake, std::chrono::nanoseconds timeout = test_timeout) {
     auto address = qx_sdk_client::net::SocketAddress::parse(fake.address(), fake.port());
     if (!address) {
         return std::unexpected(Error(Kind::NetworkError));
@@ -108,8 +107,7 @@ inline std::vector<Operation> all_operations() {
         operation("qx_sdk_client::device::Device::set_nickname", 5, 2, [](D d, I) { return d.set_nickname("Bench"); }),
         operation("qx_sdk_client::device::Device::set_nickname", 5, 2, [](D d, I) { return d.reset_nickname(); }),
         operation("qx_sdk_client::device::Device::get_interfaces", 13, 1, [](D d, I) { return d.get_interfaces(); }),
-        operation("qx_sdk_client::device::Device::get_firmware_ean", 9, 1,
-                  [](D d, I) { return d.get_firmware_ean(); }),
+        operation("qx_sdk_client::device::Device::get_firmware_ean", 9, 1, [](D d, I) { return d.get_firmware_ean(); }),
         operation("qx_sdk_client::device::Device::get_pcb_revision", 41, 1,
                   [](D d, I) { return d.get_pcb_revision(); }),
         operation("qx_sdk_client::device::Device::get_firmware_version", 33, 1,
@@ -120,8 +118,7 @@ inline std::vector<Operation> all_operations() {
                   [](D d, I) { return d.get_manufacturing_date(); }),
         operation("qx_sdk_client::device::Device::identify", 7, 1, [](D d, I) { return d.identify(); }),
         operation("qx_sdk_client::interface::Interface::identify", 21, 1, [](D, I i) { return i.identify(); }),
-        operation("qx_sdk_client::interface::Interface::get_nickname", 15, 1,
-                  [](D, I i) { return i.get_nickname(); }),
+        operation("qx_sdk_client::interface::Interface::get_nickname", 15, 1, [](D, I i) { return i.get_nickname(); }),
         operation("qx_sdk_client::interface::Interface::set_nickname", 17, 1,
                   [](D, I i) { return i.set_nickname("Port"); }),
         operation("qx_sdk_client::interface::Interface::set_nickname", 17, 1,

@@ -4,5 +4,4 @@
 #pragma once
 
 #define QX_NAME_CASE(value, name, ...) \
-    case value:                        \
-        return #name;
+    case value: return #name;

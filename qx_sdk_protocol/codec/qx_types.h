@@ -8,30 +8,30 @@
 // packet carrying it gives. The constant's identifier is the status's name.
 // The enumeration, the names, the conversion and the count check are all made
 // from this one list.
-#define QX_SERVICE_STATUS_MAP(XX)                                                                                     \
-    XX(0, QX_SERVICE_STATUS_SUCCESS, QX_PROTOCOL_STATUS_SUCCESS)                                                      \
-    XX(1, QX_SERVICE_STATUS_NOT_IMPLEMENTED, QX_PROTOCOL_STATUS_NOT_IMPLEMENTED)                                      \
-    XX(2, QX_SERVICE_STATUS_UNSPECIFIED_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                                  \
-    XX(3, QX_SERVICE_STATUS_OPERATION_FAILED, QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_FAILED)                      \
-    XX(4, QX_SERVICE_STATUS_OPERATION_NOT_PERMITTED, QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_PERMITTED)        \
-    XX(5, QX_SERVICE_STATUS_OPERATION_NOT_SUPPORTED_BY_DEVICE,                                                        \
-        QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_SUPPORTED_BY_DEVICE)                                           \
-    XX(6, QX_SERVICE_STATUS_OPERATION_NOT_SUPPORTED_BY_INTERFACE,                                                     \
-        QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_SUPPORTED_BY_INTERFACE)                                        \
-    XX(7, QX_SERVICE_STATUS_NOT_CONNECTED, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                                      \
-    XX(8, QX_SERVICE_STATUS_SOCKET_READ_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                                  \
-    XX(9, QX_SERVICE_STATUS_SOCKET_WRITE_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                                 \
-    XX(10, QX_SERVICE_STATUS_TIMED_OUT, QX_PROTOCOL_STATUS_SERVICE_ERROR_TIMED_OUT)                                   \
-    XX(11, QX_SERVICE_STATUS_UNKNOWN_NETWORK_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                             \
-    XX(12, QX_SERVICE_STATUS_UNABLE_TO_OPEN_SOCKET, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                             \
-    XX(13, QX_SERVICE_STATUS_BUFFER_TOO_SMALL, QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL)                                   \
-    XX(14, QX_SERVICE_STATUS_EXCEEDING_STRING_LENGTH_LIMIT, QX_PROTOCOL_STATUS_EXCEEDING_STRING_LENGTH_LIMIT)         \
-    XX(15, QX_SERVICE_STATUS_INVALID_UTF8, QX_PROTOCOL_STATUS_INVALID_UTF8_STRING)                                    \
-    XX(16, QX_SERVICE_STATUS_UNABLE_TO_ALLOCATE_MEMORY, QX_PROTOCOL_STATUS_MEMORY_ERROR)                              \
-    XX(17, QX_SERVICE_STATUS_INVALID_ARGUMENT, QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_ARGUMENT)                     \
-    XX(18, QX_SERVICE_STATUS_INVALID_INTERFACE, QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_INTERFACE)                   \
-    XX(19, QX_SERVICE_STATUS_INVALID_COMBINATION, QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_COMBINATION)               \
-    XX(20, QX_SERVICE_STATUS_PROTOCOL_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                                    \
+#define QX_SERVICE_STATUS_MAP(XX)                                                                              \
+    XX(0, QX_SERVICE_STATUS_SUCCESS, QX_PROTOCOL_STATUS_SUCCESS)                                               \
+    XX(1, QX_SERVICE_STATUS_NOT_IMPLEMENTED, QX_PROTOCOL_STATUS_NOT_IMPLEMENTED)                               \
+    XX(2, QX_SERVICE_STATUS_UNSPECIFIED_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                           \
+    XX(3, QX_SERVICE_STATUS_OPERATION_FAILED, QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_FAILED)               \
+    XX(4, QX_SERVICE_STATUS_OPERATION_NOT_PERMITTED, QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_PERMITTED) \
+    XX(5, QX_SERVICE_STATUS_OPERATION_NOT_SUPPORTED_BY_DEVICE,                                                 \
+       QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_SUPPORTED_BY_DEVICE)                                     \
+    XX(6, QX_SERVICE_STATUS_OPERATION_NOT_SUPPORTED_BY_INTERFACE,                                              \
+       QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_SUPPORTED_BY_INTERFACE)                                  \
+    XX(7, QX_SERVICE_STATUS_NOT_CONNECTED, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                               \
+    XX(8, QX_SERVICE_STATUS_SOCKET_READ_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                           \
+    XX(9, QX_SERVICE_STATUS_SOCKET_WRITE_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                          \
+    XX(10, QX_SERVICE_STATUS_TIMED_OUT, QX_PROTOCOL_STATUS_SERVICE_ERROR_TIMED_OUT)                            \
+    XX(11, QX_SERVICE_STATUS_UNKNOWN_NETWORK_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                      \
+    XX(12, QX_SERVICE_STATUS_UNABLE_TO_OPEN_SOCKET, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                      \
+    XX(13, QX_SERVICE_STATUS_BUFFER_TOO_SMALL, QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL)                            \
+    XX(14, QX_SERVICE_STATUS_EXCEEDING_STRING_LENGTH_LIMIT, QX_PROTOCOL_STATUS_EXCEEDING_STRING_LENGTH_LIMIT)  \
+    XX(15, QX_SERVICE_STATUS_INVALID_UTF8, QX_PROTOCOL_STATUS_INVALID_UTF8_STRING)                             \
+    XX(16, QX_SERVICE_STATUS_UNABLE_TO_ALLOCATE_MEMORY, QX_PROTOCOL_STATUS_MEMORY_ERROR)                       \
+    XX(17, QX_SERVICE_STATUS_INVALID_ARGUMENT, QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_ARGUMENT)              \
+    XX(18, QX_SERVICE_STATUS_INVALID_INTERFACE, QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_INTERFACE)            \
+    XX(19, QX_SERVICE_STATUS_INVALID_COMBINATION, QX_PROTOCOL_STATUS_SERVICE_ERROR_INVALID_COMBINATION)        \
+    XX(20, QX_SERVICE_STATUS_PROTOCOL_ERROR, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)                             \
     XX(21, QX_SERVICE_STATUS_MAX, QX_PROTOCOL_STATUS_SERVICE_API_ERROR)
 
 using qx_service_status_t = uint32_t;
@@ -70,9 +70,9 @@ enum : qx_interface_type_t { QX_INTERFACE_TYPE_MAP(QX_INTERFACE_TYPE_ENUMERATOR)
 // The constant's identifier; nullptr for any other value.
 const char* qx_interface_type_name(qx_interface_type_t type);
 
-using qx_eth_link_state_t = uint32_t;        // wire: 0 down, 1 up
-using qx_tc10_state_t = uint32_t;            // wire: 0 normal .. 3 sleep aborted
-using qx_tc10_command_t = uint32_t;          // wire: 0 sleep, 1 wake-up
+using qx_eth_link_state_t = uint32_t;             // wire: 0 down, 1 up
+using qx_tc10_state_t = uint32_t;                 // wire: 0 normal .. 3 sleep aborted
+using qx_tc10_command_t = uint32_t;               // wire: 0 sleep, 1 wake-up
 using qx_cable_test_harness_status_t = uint32_t;  // wire: 0 open, 1 shorted, 2 good
 
 struct qx_eth_interface_status_t {

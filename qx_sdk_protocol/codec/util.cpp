@@ -17,8 +17,7 @@ const char* qx_service_status_name(qx_service_status_t status) {
 
 qx_protocol_status_t from_service_status(qx_service_status_t status) {
 #define QX_SERVICE_STATUS_CODEC_CASE(value, name, codec_status) \
-    case value:                                                 \
-        return codec_status;
+    case value: return codec_status;
     switch (status) { QX_SERVICE_STATUS_MAP(QX_SERVICE_STATUS_CODEC_CASE) }
 #undef QX_SERVICE_STATUS_CODEC_CASE
     // A status without a name carries nothing the codec could tell apart.

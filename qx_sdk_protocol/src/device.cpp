@@ -35,9 +35,9 @@ struct ManufacturingDateReply {
     [[nodiscard]] ProtocolResult<std::chrono::sys_seconds> result() const {
         using Rep = std::chrono::seconds::rep;
         if (seconds_since_epoch > static_cast<uint64_t>(std::numeric_limits<Rep>::max())) {
-            return std::unexpected(ProtocolError::conversion_error(
-                "Manufacturing date of " + std::to_string(seconds_since_epoch) +
-                " seconds after the Unix epoch is beyond the representable time"));
+            return std::unexpected(
+                ProtocolError::conversion_error("Manufacturing date of " + std::to_string(seconds_since_epoch) +
+                                                " seconds after the Unix epoch is beyond the representable time"));
         }
         return std::chrono::sys_seconds(std::chrono::seconds(static_cast<Rep>(seconds_since_epoch)));
     }
@@ -54,9 +54,7 @@ constexpr uint8_t firmware_update_start_field = 0;
 
 }  // namespace
 
-ProtocolResult<Buffer> pack_get_version(Buffer buffer) noexcept {
-    return pack_frame(buffer, pack_get_version_request);
-}
+ProtocolResult<Buffer> pack_get_version(Buffer buffer) noexcept { return pack_frame(buffer, pack_get_version_request); }
 ProtocolResult<uint16_t> unpack_get_version(Bytes bytes) noexcept {
     return unpack_frame<NumberReply<uint16_t>>(bytes, unpack_get_version_response);
 }

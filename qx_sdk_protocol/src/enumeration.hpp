@@ -11,9 +11,9 @@
 // elsewhere (the Python module's member lists) is checked against the count
 // at compile time. Found by argument-dependent lookup: enumerator_count(Name{}).
 // Written without a semicolon after it.
-#define QX_ENUMERATION(Name, ...)                          \
-    enum class Name : uint8_t { __VA_ARGS__ };             \
-    consteval std::size_t enumerator_count(Name) {         \
-        using enum Name;                                   \
-        return std::array{__VA_ARGS__}.size();             \
+#define QX_ENUMERATION(Name, ...)                  \
+    enum class Name : uint8_t { __VA_ARGS__ };     \
+    consteval std::size_t enumerator_count(Name) { \
+        using enum Name;                           \
+        return std::array{__VA_ARGS__}.size();     \
     }

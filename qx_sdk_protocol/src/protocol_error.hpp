@@ -19,14 +19,18 @@ public:
         ConversionError,         // text
         InvalidProtocolVersion,  // number
         ChunkRejected,
-        ProtocolStatus,          // qx_protocol_status_t
-        ServiceStatus,           // types::ServiceStatus
+        ProtocolStatus,  // qx_protocol_status_t
+        ServiceStatus,   // types::ServiceStatus
         UnfamiliarProtocolVersion,
-        StringConversion,        // text
+        StringConversion,  // text
     };
 
-    static ProtocolError not_available_in_protocol_version() { return ProtocolError(Kind::NotAvailableInProtocolVersion); }
-    static ProtocolError conversion_error(std::string text) { return with_text(Kind::ConversionError, std::move(text)); }
+    static ProtocolError not_available_in_protocol_version() {
+        return ProtocolError(Kind::NotAvailableInProtocolVersion);
+    }
+    static ProtocolError conversion_error(std::string text) {
+        return with_text(Kind::ConversionError, std::move(text));
+    }
     static ProtocolError invalid_protocol_version(uint32_t version) {
         ProtocolError e(Kind::InvalidProtocolVersion);
         e.number_ = version;
@@ -44,7 +48,9 @@ public:
         return e;
     }
     static ProtocolError unfamiliar_protocol_version() { return ProtocolError(Kind::UnfamiliarProtocolVersion); }
-    static ProtocolError string_conversion(std::string text) { return with_text(Kind::StringConversion, std::move(text)); }
+    static ProtocolError string_conversion(std::string text) {
+        return with_text(Kind::StringConversion, std::move(text));
+    }
 
     Kind kind() const { return kind_; }
     // ConversionError and StringConversion.

@@ -96,8 +96,8 @@ template <class Reply, class Decode>
             return std::unexpected(std::move(parsed).error());
         }
         Reply reply;
-        const qx_protocol_status_t status = std::apply(
-            [&](auto... outputs) { return decode(packet.get(), outputs...); }, reply.outputs());
+        const qx_protocol_status_t status =
+            std::apply([&](auto... outputs) { return decode(packet.get(), outputs...); }, reply.outputs());
         if (auto decoded = map_codec_status(status); !decoded) {
             return std::unexpected(std::move(decoded).error());
         }

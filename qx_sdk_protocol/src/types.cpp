@@ -128,9 +128,9 @@ ProtocolResult<InterfaceStatus> InterfaceStatus::try_from(const qx_eth_interface
 
     EthLinkState link_state;
     switch (status.link_state) {
-    case 0: link_state = EthLinkState::Down; break;
-    case 1: link_state = EthLinkState::Up; break;
-    default: return conversion_failure("Failed to convert qx_eth_link_state_t to EthLinkState");
+        case 0: link_state = EthLinkState::Down; break;
+        case 1: link_state = EthLinkState::Up; break;
+        default: return conversion_failure("Failed to convert qx_eth_link_state_t to EthLinkState");
     }
     return InterfaceStatus{type, EthInterfaceStatus{link_state, role, *speed}};
 }
@@ -183,8 +183,8 @@ qx_packet_generator_config_t encode_packet_generator_config(const std::optional<
     const auto typed_payload_type = static_cast<uint32_t>(config->payload_type);
     return qx_packet_generator_config_t{
         .payload_size = static_cast<uint32_t>(config->payload_size),
-        .payload_type = typed_payload_type < payload_type_swap.size() ? payload_type_swap[typed_payload_type]
-                                                                      : typed_payload_type,
+        .payload_type =
+            typed_payload_type < payload_type_swap.size() ? payload_type_swap[typed_payload_type] : typed_payload_type,
         .validity = static_cast<uint32_t>(config->validity),
         .burst_size = config->burst_size,
         .enabled = true,

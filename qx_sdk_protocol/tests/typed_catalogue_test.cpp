@@ -44,8 +44,7 @@ const std::vector<PackCase>& pack_cases() {
          [](uint32_t v, Buffer b) { return dev::pack_set_device_nickname(v, b, "bench"); }},
         {"identify_device", 7, Family::V1, [](uint32_t v, Buffer b) { return dev::pack_identify_device(v, b); }},
         {"get_firmware_ean", 9, Family::V1, [](uint32_t v, Buffer b) { return dev::pack_get_firmware_ean(v, b); }},
-        {"get_num_interfaces", 13, Family::V1,
-         [](uint32_t v, Buffer b) { return dev::pack_get_num_interfaces(v, b); }},
+        {"get_num_interfaces", 13, Family::V1, [](uint32_t v, Buffer b) { return dev::pack_get_num_interfaces(v, b); }},
         {"get_serial_number", 29, Family::V1, [](uint32_t v, Buffer b) { return dev::pack_get_serial_number(v, b); }},
         {"get_firmware_version", 33, Family::V1,
          [](uint32_t v, Buffer b) { return dev::pack_get_firmware_version(v, b); }},
@@ -110,8 +109,8 @@ struct UnpackCase {
 };
 
 template <class T>
-UnpackCase unpack_case(const char* name, uint16_t reply, Family family,
-                       ProtocolResult<T> (*unpack)(uint32_t, Received), ProtocolResult<T> initial_result) {
+UnpackCase unpack_case(const char* name, uint16_t reply, Family family, ProtocolResult<T> (*unpack)(uint32_t, Received),
+                       ProtocolResult<T> initial_result) {
     return UnpackCase{
         name,
         reply,
@@ -154,8 +153,7 @@ const std::vector<UnpackCase>& unpack_cases() {
                                               dev::unpack_get_manufacturing_date, std::chrono::sys_seconds{}),
         unpack_case("get_device_nickname", 82, Family::V2, dev::unpack_get_device_nickname, empty_text),
         unpack_case("get_interface_nickname", 16, Family::V1, ifc::unpack_get_interface_nickname, empty_text),
-        unpack_case("set_interface_nickname", 18, Family::V1, ifc::unpack_set_interface_nickname,
-                    unspecified_value),
+        unpack_case("set_interface_nickname", 18, Family::V1, ifc::unpack_set_interface_nickname, unspecified_value),
         unpack_case<InterfaceStatus>("get_interface_status", 20, Family::V1, ifc::unpack_get_interface_status,
                                      std::unexpected(both_duplex)),
         unpack_case("identify_interface", 22, Family::V1, ifc::unpack_identify_interface, unspecified_value),
@@ -170,11 +168,9 @@ const std::vector<UnpackCase>& unpack_cases() {
                                std::unexpected(unspecified_error)),
         unpack_case<DcqReading>("interface_read_dcq", 84, Family::V2, ifc::unpack_interface_read_dcq,
                                 DcqReading{0, 0, 0, 0, 0, 0}),
-        unpack_case<CableTestResult>("interface_run_cable_test", 86, Family::V2,
-                                     ifc::unpack_interface_run_cable_test,
+        unpack_case<CableTestResult>("interface_run_cable_test", 86, Family::V2, ifc::unpack_interface_run_cable_test,
                                      CableTestResult{CableTestHarnessStatus::CableOpen, 0}),
-        unpack_case("interface_set_loopback_state", 88, Family::V2, ifc::unpack_interface_set_loopback_state,
-                    success),
+        unpack_case("interface_set_loopback_state", 88, Family::V2, ifc::unpack_interface_set_loopback_state, success),
         unpack_case<bool>("interface_get_loopback_state", 90, Family::V2, ifc::unpack_interface_get_loopback_state,
                           false),
         unpack_case("interface_set_packet_generator_config", 92, Family::V2,
@@ -200,8 +196,9 @@ TEST(EveryPack, RefusesVersionsOutsideItsFamilyAndLeavesTheBufferUnwritten) {
         };
         const std::optional<ProtocolError> below = ProtocolError::not_available_in_protocol_version();
         const std::optional<ProtocolError> above = ProtocolError::unfamiliar_protocol_version();
-        for (const VersionCase& v : {VersionCase{0, below}, VersionCase{1, c.family == Family::V1 ? std::nullopt : below},
-                                     VersionCase{2, std::nullopt}, VersionCase{3, above}, VersionCase{65535, above}}) {
+        for (const VersionCase& v :
+             {VersionCase{0, below}, VersionCase{1, c.family == Family::V1 ? std::nullopt : below},
+              VersionCase{2, std::nullopt}, VersionCase{3, above}, VersionCase{65535, above}}) {
             SCOPED_TRACE(testing::Message() << "version " << v.version);
             Bytes buffer(connection_buffer_size, untouched);
             auto result = c.pack(v.version, buffer);
@@ -231,8 +228,8 @@ TEST(EveryPack, BufferTooSmallForTheFrameWritesNothing) {
         const size_t length = framed->size();
 
         Bytes exact(length, untouched);
-        EXPECT_TRUE(holds(frame_bytes(c.pack(2, exact)),
-                          Bytes(roomy.begin(), roomy.begin() + static_cast<ptrdiff_t>(length))));
+        EXPECT_TRUE(
+            holds(frame_bytes(c.pack(2, exact)), Bytes(roomy.begin(), roomy.begin() + static_cast<ptrdiff_t>(length))));
 
         Bytes short_by_one(length - 1, untouched);
         EXPECT_TRUE(fails_with(c.pack(2, short_by_one), status_error(QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL)));
@@ -306,7 +303,8 @@ TEST(GetVersion, NeedsNoVersionAndDoesNotDecodeErrorPackets) {
                            status_error(QX_PROTOCOL_STATUS_PROTOCOL_ERROR)));
     EXPECT_TRUE(fails_with(dev::unpack_get_version(frame(2, {0x02})),
                            status_error(QX_PROTOCOL_STATUS_PACKET_TRYING_TO_READ_BEYOND_PAYLOAD_SIZE)));
-    EXPECT_TRUE(fails_with(dev::unpack_get_version(Bytes{0x02, 0x00}), status_error(QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL)));
+    EXPECT_TRUE(
+        fails_with(dev::unpack_get_version(Bytes{0x02, 0x00}), status_error(QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL)));
 }
 
 }  // namespace

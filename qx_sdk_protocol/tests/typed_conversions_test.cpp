@@ -43,11 +43,9 @@ TEST(LinkModeDecoding, ConfigurationAndSingleSpeed) {
         {0x0000, EthInterfaceConfig{{}, {}, EthAnegMode::AnegDisabled}, fails(missing_speed)},
         {0x00C1, fails(both_duplex), fails(both_duplex)},
         {0x00C3, fails(both_duplex), fails(both_duplex)},
-        {0x0007,
-         EthInterfaceConfig{{Speed10MbitHalfDuplex, Speed100MbitHalfDuplex, Speed1000MbitHalfDuplex}, {}, {}},
+        {0x0007, EthInterfaceConfig{{Speed10MbitHalfDuplex, Speed100MbitHalfDuplex, Speed1000MbitHalfDuplex}, {}, {}},
          Speed10MbitHalfDuplex},
-        {0x0087,
-         EthInterfaceConfig{{Speed10MbitFullDuplex, Speed100MbitFullDuplex, Speed1000MbitFullDuplex}, {}, {}},
+        {0x0087, EthInterfaceConfig{{Speed10MbitFullDuplex, Speed100MbitFullDuplex, Speed1000MbitFullDuplex}, {}, {}},
          Speed10MbitFullDuplex},
         {0x0300, EthInterfaceConfig{{}, {Leader, Follower}, {}}, fails(missing_speed)},
         {0x0682, EthInterfaceConfig{{Speed100MbitFullDuplex}, {Leader}, EthAnegMode::IEEEAnegEnabled},
@@ -227,10 +225,11 @@ TEST(CableTestConversion, HarnessStatusAndDistance) {
 }
 
 TEST(DcqConversion, CopiesEveryFieldToItsNamesake) {
-    const qx_dcq_reading_t wire{.sqi = 1, .sqi_worst = 2, .peak_mse = 3, .peak_mse_worst = 4, .mse = 0x0506,
-                                .mse_worst = 0x0708};
-    EXPECT_EQ(DcqReading::from(wire), (DcqReading{.sqi = 1, .sqi_worst = 2, .mse = 0x0506, .mse_worst = 0x0708,
-                                                   .peak_mse = 3, .peak_mse_worst = 4}));
+    const qx_dcq_reading_t wire{
+        .sqi = 1, .sqi_worst = 2, .peak_mse = 3, .peak_mse_worst = 4, .mse = 0x0506, .mse_worst = 0x0708};
+    EXPECT_EQ(
+        DcqReading::from(wire),
+        (DcqReading{.sqi = 1, .sqi_worst = 2, .mse = 0x0506, .mse_worst = 0x0708, .peak_mse = 3, .peak_mse_worst = 4}));
 }
 
 TEST(DeviceStatusMapping, KnownStatusesHaveKindsAndTheRestAreNamed) {
@@ -269,10 +268,10 @@ TEST(CodecStatusMapping, VersionStatusesHaveKindsOfTheirOwn) {
               ProtocolError::not_available_in_protocol_version());
     EXPECT_EQ(map_codec_status(QX_PROTOCOL_STATUS_UNFAMILIAR_PROTOCOL_VERSION).error(),
               ProtocolError::unfamiliar_protocol_version());
-    for (qx_protocol_status_t status : {QX_PROTOCOL_INVALID_POINTER, QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL,
-                                        QX_PROTOCOL_STATUS_PROTOCOL_ERROR, QX_PROTOCOL_STATUS_CONVERSION_ERROR,
-                                        QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_PERMITTED,
-                                        static_cast<qx_protocol_status_t>(4242)}) {
+    for (qx_protocol_status_t status :
+         {QX_PROTOCOL_INVALID_POINTER, QX_PROTOCOL_STATUS_BUFFER_TOO_SMALL, QX_PROTOCOL_STATUS_PROTOCOL_ERROR,
+          QX_PROTOCOL_STATUS_CONVERSION_ERROR, QX_PROTOCOL_STATUS_SERVICE_ERROR_OPERATION_NOT_PERMITTED,
+          static_cast<qx_protocol_status_t>(4242)}) {
         EXPECT_EQ(map_codec_status(status).error(), ProtocolError::protocol_status(status)) << status;
     }
 }

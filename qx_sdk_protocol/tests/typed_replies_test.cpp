@@ -85,8 +85,8 @@ TEST(TextReplies, HoldAtMost127BytesAndEndAtANul) {
 TEST(NumberReplies, AreDeliveredAsSent) {
     EXPECT_TRUE(holds(dev::unpack_get_ean(2, frame(40, le64(0x4012345678901ULL))), uint64_t{0x4012345678901ULL}));
     EXPECT_TRUE(holds(dev::unpack_get_firmware_ean(2, frame(10, le64(UINT64_MAX))), UINT64_MAX));
-    EXPECT_TRUE(holds(dev::unpack_get_serial_number(2, in_connection_buffer(frame(30, le64(123456)))),
-                      uint64_t{123456}));
+    EXPECT_TRUE(
+        holds(dev::unpack_get_serial_number(2, in_connection_buffer(frame(30, le64(123456)))), uint64_t{123456}));
     EXPECT_TRUE(holds(dev::unpack_get_num_interfaces(2, frame(14, le16(4))), uint16_t{4}));
     EXPECT_TRUE(holds(dev::unpack_firmware_update_start(2, frame(50, le16(0xFFFF))), uint64_t{0xFFFF}));
     EXPECT_TRUE(holds(ifc::unpack_interface_get_loopback_state(2, frame(90, {0x00})), false));
@@ -103,8 +103,8 @@ TEST(ManufacturingDate, SecondsAfterTheEpochUpToTheLargestTimePoint) {
     using std::chrono::sys_seconds;
     constexpr uint64_t largest = std::numeric_limits<int64_t>::max();
     EXPECT_TRUE(holds(dev::unpack_get_manufacturing_date(2, frame(70, le64(0))), sys_seconds{}));
-    EXPECT_TRUE(holds(dev::unpack_get_manufacturing_date(2, frame(70, le64(1700000000))),
-                      sys_seconds{seconds{1700000000}}));
+    EXPECT_TRUE(
+        holds(dev::unpack_get_manufacturing_date(2, frame(70, le64(1700000000))), sys_seconds{seconds{1700000000}}));
     EXPECT_TRUE(holds(dev::unpack_get_manufacturing_date(2, frame(70, le64(largest))), sys_seconds::max()));
     EXPECT_TRUE(fails_with(dev::unpack_get_manufacturing_date(2, frame(70, le64(largest + 1))),
                            conversion_error("Manufacturing date of 9223372036854775808 seconds after the Unix epoch "
@@ -143,17 +143,16 @@ TEST(StatusReplies, StatusAsACondition) {
     EXPECT_TRUE(succeeded(dev::unpack_set_device_nickname(2, frame(6, le16(0)))));
     EXPECT_TRUE(fails_with(dev::unpack_set_device_nickname(2, frame(6, le16(5))),
                            service_error(Kind::OperationNotSupportedByDevice)));
-    EXPECT_TRUE(fails_with(
-        dev::unpack_set_device_nickname(2, frame(6, le16(1))),
-        ProtocolError::service_status(ServiceStatus::not_yet_mapped(
-            "ServiceStatus mapping for QX_SERVICE_STATUS_NOT_IMPLEMENTED not yet implemented"))));
+    EXPECT_TRUE(fails_with(dev::unpack_set_device_nickname(2, frame(6, le16(1))),
+                           ProtocolError::service_status(ServiceStatus::not_yet_mapped(
+                               "ServiceStatus mapping for QX_SERVICE_STATUS_NOT_IMPLEMENTED not yet implemented"))));
 
     // Any refusal of a chunk is the same failure; the status is not kept.
     EXPECT_TRUE(succeeded(dev::unpack_firmware_update_send_chunk(2, frame(52, le16(0)))));
-    EXPECT_TRUE(fails_with(dev::unpack_firmware_update_send_chunk(2, frame(52, le16(7))),
-                           ProtocolError::chunk_rejected()));
-    EXPECT_TRUE(fails_with(dev::unpack_firmware_update_send_chunk(2, frame(52, le16(3))),
-                           ProtocolError::chunk_rejected()));
+    EXPECT_TRUE(
+        fails_with(dev::unpack_firmware_update_send_chunk(2, frame(52, le16(7))), ProtocolError::chunk_rejected()));
+    EXPECT_TRUE(
+        fails_with(dev::unpack_firmware_update_send_chunk(2, frame(52, le16(3))), ProtocolError::chunk_rejected()));
 }
 
 TEST(EthConfigReplies, SupportedConfigsHonourTheStatusCurrentConfigIgnoresIt) {
@@ -170,8 +169,8 @@ TEST(EthConfigReplies, SupportedConfigsHonourTheStatusCurrentConfigIgnoresIt) {
     EXPECT_TRUE(holds(ifc::unpack_get_eth_config(2, frame(28, concat({le16(0), le16(0x0782)}))), all_100));
 
     const auto both_duplex = conversion_error("Unable to convert both full and half duplex at the same time");
-    EXPECT_TRUE(fails_with(ifc::unpack_get_supported_eth_configs(2, frame(24, concat({le16(0), le16(0x00C1)}))),
-                           both_duplex));
+    EXPECT_TRUE(
+        fails_with(ifc::unpack_get_supported_eth_configs(2, frame(24, concat({le16(0), le16(0x00C1)}))), both_duplex));
     // A failing status wins over a link mode that would not convert.
     EXPECT_TRUE(fails_with(ifc::unpack_get_supported_eth_configs(2, frame(24, concat({le16(4), le16(0x00C1)}))),
                            service_error(Kind::OperationNotPermitted)));
@@ -195,21 +194,21 @@ TEST(Tc10StateReply, StatusFirstThenTheStateByte) {
 
 TEST(RecordReplies, InterfaceStatusDcqCableTest) {
     // Type, a byte the client drops, link mode, link state.
-    EXPECT_TRUE(holds(ifc::unpack_get_interface_status(2, frame(20, concat({{0x02, 0x99}, le16(0x0282), {0x01}}))),
-                      InterfaceStatus{InterfaceType::T,
-                                      {EthLinkState::Up, EthRole::Leader, EthLinkSpeed::Speed100MbitFullDuplex}}));
+    EXPECT_TRUE(holds(
+        ifc::unpack_get_interface_status(2, frame(20, concat({{0x02, 0x99}, le16(0x0282), {0x01}}))),
+        InterfaceStatus{InterfaceType::T, {EthLinkState::Up, EthRole::Leader, EthLinkSpeed::Speed100MbitFullDuplex}}));
     EXPECT_TRUE(holds(ifc::unpack_get_interface_status(2, frame(20, concat({{0x00, 0x00}, le16(0x0144), {0x00}}))),
                       InterfaceStatus{InterfaceType::T1,
                                       {EthLinkState::Down, EthRole::Follower, EthLinkSpeed::Speed1000MbitHalfDuplex}}));
     EXPECT_TRUE(fails_with(ifc::unpack_get_interface_status(2, frame(20, concat({{0x01, 0x00}, le16(0x0282), {0x01}}))),
                            conversion_error("Encountered unknown interface type _QX_INTERFACE_RESERVED_1")));
-    EXPECT_TRUE(fails_with(ifc::unpack_get_interface_status(2, frame(20, concat({{0x00, 0x00}, le16(0x0282)}))),
-                           too_short));
+    EXPECT_TRUE(
+        fails_with(ifc::unpack_get_interface_status(2, frame(20, concat({{0x00, 0x00}, le16(0x0282)}))), too_short));
 
     // Wire order: sqi, sqi_worst, peak_mse, peak_mse_worst, mse, mse_worst.
-    EXPECT_TRUE(holds(ifc::unpack_interface_read_dcq(2, frame(84, concat({{1, 2, 3, 4}, le16(0x0506), le16(0x0708)}))),
-                      DcqReading{.sqi = 1, .sqi_worst = 2, .mse = 0x0506, .mse_worst = 0x0708, .peak_mse = 3,
-                                 .peak_mse_worst = 4}));
+    EXPECT_TRUE(holds(
+        ifc::unpack_interface_read_dcq(2, frame(84, concat({{1, 2, 3, 4}, le16(0x0506), le16(0x0708)}))),
+        DcqReading{.sqi = 1, .sqi_worst = 2, .mse = 0x0506, .mse_worst = 0x0708, .peak_mse = 3, .peak_mse_worst = 4}));
     EXPECT_TRUE(fails_with(ifc::unpack_interface_read_dcq(2, frame(84, {1, 2, 3, 4, 5})), too_short));
 
     EXPECT_TRUE(holds(ifc::unpack_interface_run_cable_test(2, frame(86, {0x01, 0xFF})),
@@ -228,9 +227,9 @@ TEST(RecordReplies, PacketGeneratorConfig) {
                       Config()));
     EXPECT_TRUE(holds(ifc::unpack_interface_get_packet_generator_config(2, frame(94, {0x07, 0x09, 0x09, 0x00, 0x00})),
                       Config()));
-    EXPECT_TRUE(fails_with(
-        ifc::unpack_interface_get_packet_generator_config(2, frame(94, {0x07, 0x00, 0x00, 0x00, 0x01})),
-        conversion_error("Failed to convert 7 to payload size ")));
+    EXPECT_TRUE(
+        fails_with(ifc::unpack_interface_get_packet_generator_config(2, frame(94, {0x07, 0x00, 0x00, 0x00, 0x01})),
+                   conversion_error("Failed to convert 7 to payload size ")));
     EXPECT_TRUE(fails_with(ifc::unpack_interface_get_packet_generator_config(2, frame(94, {0x00, 0x00, 0x00, 0x00})),
                            too_short));
 }

@@ -23,8 +23,13 @@ namespace qx_sdk_protocol::types {
 
 inline const char* kind_name(ServiceStatus::Kind kind) {
     static constexpr const char* names[] = {
-        "Success",       "NotYetMapped",    "OperationNotPermitted", "OperationNotSupportedByInterface",
-        "OperationNotSupportedByDevice", "OperationFailed", "UnspecifiedError",
+        "Success",
+        "NotYetMapped",
+        "OperationNotPermitted",
+        "OperationNotSupportedByInterface",
+        "OperationNotSupportedByDevice",
+        "OperationFailed",
+        "UnspecifiedError",
     };
     return names[static_cast<size_t>(kind)];
 }
@@ -55,18 +60,18 @@ namespace qx_sdk_protocol {
 inline void PrintTo(const ProtocolError& error, std::ostream* os) {
     using Kind = ProtocolError::Kind;
     switch (error.kind()) {
-    case Kind::NotAvailableInProtocolVersion: *os << "NotAvailableInProtocolVersion"; break;
-    case Kind::ConversionError: *os << "ConversionError(\"" << error.text() << "\")"; break;
-    case Kind::InvalidProtocolVersion: *os << "InvalidProtocolVersion(" << error.version() << ")"; break;
-    case Kind::ChunkRejected: *os << "ChunkRejected"; break;
-    case Kind::ProtocolStatus: *os << "ProtocolStatus(" << qx_protocol_status_name(error.status()) << ")"; break;
-    case Kind::ServiceStatus:
-        *os << "ServiceStatus(";
-        types::PrintTo(error.service_status(), os);
-        *os << ")";
-        break;
-    case Kind::UnfamiliarProtocolVersion: *os << "UnfamiliarProtocolVersion"; break;
-    case Kind::StringConversion: *os << "StringConversion(\"" << error.text() << "\")"; break;
+        case Kind::NotAvailableInProtocolVersion: *os << "NotAvailableInProtocolVersion"; break;
+        case Kind::ConversionError: *os << "ConversionError(\"" << error.text() << "\")"; break;
+        case Kind::InvalidProtocolVersion: *os << "InvalidProtocolVersion(" << error.version() << ")"; break;
+        case Kind::ChunkRejected: *os << "ChunkRejected"; break;
+        case Kind::ProtocolStatus: *os << "ProtocolStatus(" << qx_protocol_status_name(error.status()) << ")"; break;
+        case Kind::ServiceStatus:
+            *os << "ServiceStatus(";
+            types::PrintTo(error.service_status(), os);
+            *os << ")";
+            break;
+        case Kind::UnfamiliarProtocolVersion: *os << "UnfamiliarProtocolVersion"; break;
+        case Kind::StringConversion: *os << "StringConversion(\"" << error.text() << "\")"; break;
     }
 }
 
@@ -106,8 +111,8 @@ inline Bytes text_field(std::string_view text) {
 }
 
 // The packed frame as an owned copy, or the pack's error.
-[[nodiscard]]
-inline qx_sdk_protocol::ProtocolResult<Bytes> frame_bytes(const qx_sdk_protocol::ProtocolResult<std::span<uint8_t>>& packed) {
+[[nodiscard]] inline qx_sdk_protocol::ProtocolResult<Bytes> frame_bytes(
+    const qx_sdk_protocol::ProtocolResult<std::span<uint8_t>>& packed) {
     if (!packed) {
         return std::unexpected(packed.error());
     }
@@ -143,8 +148,8 @@ testing::AssertionResult holds(const qx_sdk_protocol::ProtocolResult<T>& result,
         return testing::AssertionFailure() << "failed with " << testing::PrintToString(result.error());
     }
     if (!(*result == expected)) {
-        return testing::AssertionFailure() << "holds " << testing::PrintToString(*result) << ", expected "
-                                           << testing::PrintToString(expected);
+        return testing::AssertionFailure()
+               << "holds " << testing::PrintToString(*result) << ", expected " << testing::PrintToString(expected);
     }
     return testing::AssertionSuccess();
 }
@@ -164,8 +169,8 @@ testing::AssertionResult fails_with(const qx_sdk_protocol::ProtocolResult<T>& re
         return testing::AssertionFailure() << "succeeded, expected " << testing::PrintToString(expected);
     }
     if (!(result.error() == expected)) {
-        return testing::AssertionFailure() << "failed with " << testing::PrintToString(result.error())
-                                           << ", expected " << testing::PrintToString(expected);
+        return testing::AssertionFailure() << "failed with " << testing::PrintToString(result.error()) << ", expected "
+                                           << testing::PrintToString(expected);
     }
     return testing::AssertionSuccess();
 }

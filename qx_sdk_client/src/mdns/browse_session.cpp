@@ -66,21 +66,20 @@ bool to_service_address(const AvahiAddress& address, AvahiIfIndex interface, Ser
 
 }  // namespace
 
-BrowseSession::BrowseSession(AvahiServer* server, const AvahiPoll* poll_api,
-                             std::shared_ptr<EventChannel> channel)
+BrowseSession::BrowseSession(AvahiServer* server, const AvahiPoll* poll_api, std::shared_ptr<EventChannel> channel)
     : server_(server), poll_api_(poll_api), channel_(std::move(channel)) {}
 
-std::expected<std::unique_ptr<BrowseSession>, std::string> BrowseSession::start(
-    AvahiServer* server, const AvahiPoll* poll_api, const BrowseTarget& target,
-    std::shared_ptr<EventChannel> channel) {
+std::expected<std::unique_ptr<BrowseSession>, std::string> BrowseSession::start(AvahiServer* server,
+                                                                                const AvahiPoll* poll_api,
+                                                                                const BrowseTarget& target,
+                                                                                std::shared_ptr<EventChannel> channel) {
     std::unique_ptr<BrowseSession> session(new BrowseSession(server, poll_api, std::move(channel)));
     session->reaper_ = poll_api->timeout_new(poll_api, nullptr, &BrowseSession::on_reap, session.get());
     if (session->reaper_ == nullptr) {
         return std::unexpected(std::string("failed to create a timer on the mDNS poll loop"));
     }
-    session->browser_ = avahi_s_service_browser_new(server, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
-                                                    target.type.c_str(), target.domain.c_str(),
-                                                    static_cast<AvahiLookupFlags>(0),
+    session->browser_ = avahi_s_service_browser_new(server, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, target.type.c_str(),
+                                                    target.domain.c_str(), static_cast<AvahiLookupFlags>(0),
                                                     &BrowseSession::on_browse, session.get());
     if (session->browser_ == nullptr) {
         std::string text = "failed to browse for ";
@@ -133,8 +132,8 @@ void BrowseSession::finish_after_stop() {
 // Callbacks come from C: nothing may be thrown through them.
 
 void BrowseSession::on_browse(AvahiSServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
-                              AvahiBrowserEvent event, const char* name, const char* type,
-                              const char* domain, AvahiLookupResultFlags, void* userdata) {
+                              AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
+                              AvahiLookupResultFlags, void* userdata) {
     if (event != AVAHI_BROWSER_NEW || name == nullptr || type == nullptr || domain == nullptr) {
         return;
     }
@@ -144,10 +143,9 @@ void BrowseSession::on_browse(AvahiSServiceBrowser*, AvahiIfIndex interface, Ava
     }
 }
 
-void BrowseSession::on_resolve(AvahiSServiceResolver*, AvahiIfIndex interface, AvahiProtocol,
-                               AvahiResolverEvent event, const char*, const char*, const char*,
-                               const char*, const AvahiAddress* address, std::uint16_t port,
-                               AvahiStringList*, AvahiLookupResultFlags, void* userdata) {
+void BrowseSession::on_resolve(AvahiSServiceResolver*, AvahiIfIndex interface, AvahiProtocol, AvahiResolverEvent event,
+                               const char*, const char*, const char*, const char*, const AvahiAddress* address,
+                               std::uint16_t port, AvahiStringList*, AvahiLookupResultFlags, void* userdata) {
     auto& slot = *static_cast<ResolverSlot*>(userdata);
     try {
         if (event == AVAHI_RESOLVER_FOUND && address != nullptr) {
@@ -169,12 +167,10 @@ void BrowseSession::on_deadline(AvahiTimeout*, void* userdata) {
     }
 }
 
-void BrowseSession::on_reap(AvahiTimeout*, void* userdata) {
-    static_cast<BrowseSession*>(userdata)->free_retired();
-}
+void BrowseSession::on_reap(AvahiTimeout*, void* userdata) { static_cast<BrowseSession*>(userdata)->free_retired(); }
 
-void BrowseSession::service_appeared(AvahiIfIndex interface, AvahiProtocol protocol, const char* name,
-                                     const char* type, const char* domain) {
+void BrowseSession::service_appeared(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type,
+                                     const char* domain) {
     std::string key = merge_key(name, type, domain);
     if (delivered_.contains(key)) {
         return;
@@ -201,9 +197,9 @@ void BrowseSession::service_appeared(AvahiIfIndex interface, AvahiProtocol proto
     for (const AvahiProtocol family : {AVAHI_PROTO_INET, AVAHI_PROTO_INET6}) {
         auto& slot = service->slots.emplace_back(std::make_unique<ResolverSlot>(ResolverSlot{service}));
         ResolverSlot* raw = slot.get();
-        raw->resolver = avahi_s_service_resolver_new(
-            server_, interface, protocol, service->name.c_str(), service->type.c_str(),
-            service->domain.c_str(), family, AVAHI_LOOKUP_NO_TXT, &BrowseSession::on_resolve, raw);
+        raw->resolver = avahi_s_service_resolver_new(server_, interface, protocol, service->name.c_str(),
+                                                     service->type.c_str(), service->domain.c_str(), family,
+                                                     AVAHI_LOOKUP_NO_TXT, &BrowseSession::on_resolve, raw);
         if (raw->resolver == nullptr) {
             raw->answered = true;
         }
@@ -213,8 +209,8 @@ void BrowseSession::service_appeared(AvahiIfIndex interface, AvahiProtocol proto
     }
 }
 
-void BrowseSession::address_found(ResolverSlot& slot, AvahiIfIndex interface,
-                                  const AvahiAddress& address, std::uint16_t port) {
+void BrowseSession::address_found(ResolverSlot& slot, AvahiIfIndex interface, const AvahiAddress& address,
+                                  std::uint16_t port) {
     PendingService& service = *slot.service;
     if (service.finished) {
         return;
@@ -253,8 +249,7 @@ void BrowseSession::resolver_failed(ResolverSlot& slot) {
 }
 
 void BrowseSession::settle_if_complete(PendingService& service) {
-    const bool all_answered =
-        std::ranges::all_of(service.slots, [](const auto& slot) { return slot->answered; });
+    const bool all_answered = std::ranges::all_of(service.slots, [](const auto& slot) { return slot->answered; });
     if (!all_answered) {
         return;
     }

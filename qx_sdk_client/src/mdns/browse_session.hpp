@@ -63,23 +63,19 @@ private:
         bool finished = false;
     };
 
-    BrowseSession(AvahiServer* server, const AvahiPoll* poll_api,
-                  std::shared_ptr<EventChannel> channel);
+    BrowseSession(AvahiServer* server, const AvahiPoll* poll_api, std::shared_ptr<EventChannel> channel);
 
-    static void on_browse(AvahiSServiceBrowser*, AvahiIfIndex, AvahiProtocol, AvahiBrowserEvent,
-                          const char* name, const char* type, const char* domain,
-                          AvahiLookupResultFlags, void* userdata);
-    static void on_resolve(AvahiSServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent,
-                           const char* name, const char* type, const char* domain,
-                           const char* host_name, const AvahiAddress* address, std::uint16_t port,
-                           AvahiStringList* txt, AvahiLookupResultFlags, void* userdata);
+    static void on_browse(AvahiSServiceBrowser*, AvahiIfIndex, AvahiProtocol, AvahiBrowserEvent, const char* name,
+                          const char* type, const char* domain, AvahiLookupResultFlags, void* userdata);
+    static void on_resolve(AvahiSServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent, const char* name,
+                           const char* type, const char* domain, const char* host_name, const AvahiAddress* address,
+                           std::uint16_t port, AvahiStringList* txt, AvahiLookupResultFlags, void* userdata);
     static void on_deadline(AvahiTimeout*, void* userdata);
     static void on_reap(AvahiTimeout*, void* userdata);
 
-    void service_appeared(AvahiIfIndex interface, AvahiProtocol protocol, const char* name,
-                          const char* type, const char* domain);
-    void address_found(ResolverSlot& slot, AvahiIfIndex interface, const AvahiAddress& address,
-                       std::uint16_t port);
+    void service_appeared(AvahiIfIndex interface, AvahiProtocol protocol, const char* name, const char* type,
+                          const char* domain);
+    void address_found(ResolverSlot& slot, AvahiIfIndex interface, const AvahiAddress& address, std::uint16_t port);
     void resolver_failed(ResolverSlot& slot);
     void settle_if_complete(PendingService& service);
     void deliver(PendingService& service);

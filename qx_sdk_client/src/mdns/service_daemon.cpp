@@ -193,8 +193,7 @@ std::expected<Receiver, std::string> ServiceDaemon::browse(std::string_view serv
 std::expected<void, ShutdownFailure> ServiceDaemon::shutdown(std::chrono::milliseconds bound) {
     using Kind = ShutdownFailure::Kind;
     if (!core_) {
-        return std::unexpected(
-            ShutdownFailure{Kind::AlreadyShutDown, "the mDNS daemon has already been shut down"});
+        return std::unexpected(ShutdownFailure{Kind::AlreadyShutDown, "the mDNS daemon has already been shut down"});
     }
     DaemonCore* core = core_.get();
     const BoundedRunOutcome outcome = run_bounded([core] { delete core; }, bound);

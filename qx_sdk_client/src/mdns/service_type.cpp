@@ -39,13 +39,11 @@ std::expected<BrowseTarget, std::string> split_service_type(std::string_view ser
         return invalid(service_type, "contains a NUL byte");
     }
     const auto first_dot = name.find('.');
-    const auto second_dot =
-        first_dot == std::string_view::npos ? first_dot : name.find('.', first_dot + 1);
+    const auto second_dot = first_dot == std::string_view::npos ? first_dot : name.find('.', first_dot + 1);
     if (second_dot == std::string_view::npos) {
         return invalid(service_type, "expected \"_service._tcp.<domain>.\"");
     }
-    BrowseTarget target{std::string(name.substr(0, second_dot)),
-                        std::string(name.substr(second_dot + 1))};
+    BrowseTarget target{std::string(name.substr(0, second_dot)), std::string(name.substr(second_dot + 1))};
     if (!avahi_is_valid_service_type_strict(target.type.c_str())) {
         return invalid(service_type, "expected \"_service._tcp\" or \"_service._udp\" before the domain");
     }

@@ -146,8 +146,7 @@ protected:
         }
     }
 
-    static std::optional<Advertiser> advertise(std::vector<std::uint16_t> ports, bool ipv6 = false,
-                                               bool each = false) {
+    static std::optional<Advertiser> advertise(std::vector<std::uint16_t> ports, bool ipv6 = false, bool each = false) {
         auto advertiser = Advertiser::start({.ports = std::move(ports), .ipv6 = ipv6, .each = each});
         EXPECT_TRUE(advertiser.has_value()) << advertiser.error();
         if (!advertiser) {
@@ -400,8 +399,8 @@ TEST_F(ScanOnLoopback, DaemonThatOverrunsItsStopBoundKeepsTheDevicesFound) {
         const auto lines = capture.finish();
 
         ASSERT_TRUE(devices.has_value()) << devices.error().debug_text();
-        EXPECT_EQ(keys_of(*devices), (std::vector<std::tuple<std::uint64_t, std::uint64_t>>{
-                                         {0x4260000000001, 1}, {0x4260000000001, 2}}));
+        EXPECT_EQ(keys_of(*devices),
+                  (std::vector<std::tuple<std::uint64_t, std::uint64_t>>{{0x4260000000001, 1}, {0x4260000000001, 2}}));
         ASSERT_LE(lines.size(), 1u);
         if (!lines.empty()) {
             EXPECT_TRUE(lines[0].starts_with("Failed to shut down MDNS Service Daemon: ")) << lines[0];
@@ -429,8 +428,7 @@ TEST_F(ScanOnLoopback, FiftyScansInARowLeaveNoThreadsSocketsOrDescriptors) {
             // Odd rounds stop before anything can resolve, even ones after.
             const auto duration = round % 2 == 0 ? std::chrono::nanoseconds(400ms) : std::chrono::nanoseconds(0);
             Scan result = scan(client, duration);
-            ASSERT_TRUE(result.devices.has_value()) << "round " << round << ": "
-                                                    << result.devices.error().debug_text();
+            ASSERT_TRUE(result.devices.has_value()) << "round " << round << ": " << result.devices.error().debug_text();
             found += result.devices->size();
             lines.insert(lines.end(), result.lines.begin(), result.lines.end());
         }

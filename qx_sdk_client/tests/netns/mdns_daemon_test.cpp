@@ -1,7 +1,7 @@
 // The discovery daemon against a real mDNS responder on loopback. Every
 // test here sends multicast: run only through scripts/in_netns.sh.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <net/if.h>
 
 #include <algorithm>
@@ -61,9 +61,7 @@ std::vector<std::uint16_t> ports_for(std::size_t count) {
     return ports;
 }
 
-std::string instance_fullname(std::size_t index) {
-    return "qx-test-" + std::to_string(index) + "." + service_type;
-}
+std::string instance_fullname(std::size_t index) { return "qx-test-" + std::to_string(index) + "." + service_type; }
 
 class DiscoveryOnLoopback : public ::testing::Test {
 protected:
@@ -269,8 +267,7 @@ TEST_F(DiscoveryOnLoopback, ShutdownPastItsBoundClosesAtOnceAndCleansUpLater) {
         auto stopped = daemon.shutdown(0ms);
         if (!stopped) {
             EXPECT_EQ(stopped.error().kind, qx_sdk_client::mdns::ShutdownFailure::Kind::Overran);
-            EXPECT_NE(stopped.error().text.find("did not stop within 0 ms"), std::string::npos)
-                << stopped.error().text;
+            EXPECT_NE(stopped.error().text.find("did not stop within 0 ms"), std::string::npos) << stopped.error().text;
         }
         auto closed = receiver.recv_for(0ms);
         ASSERT_FALSE(closed.has_value());

@@ -2,12 +2,12 @@
 // must end in an error: avahi itself would carry on and fail an assertion,
 // killing the whole process. Each case runs in a child process of its own.
 // Every test here sends multicast: run only through scripts/in_netns.sh.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
-#include <grp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>

@@ -157,8 +157,8 @@ public:
             close(to_child[1]);
             return std::unexpected(std::string("pipe failed"));
         }
-        std::vector<std::string> args{"/usr/bin/python3", QX_ADVERTISE_SCRIPT, "--name", options.name_prefix,
-                                      "--lifetime", "90"};
+        std::vector<std::string> args{"/usr/bin/python3",  QX_ADVERTISE_SCRIPT, "--name",
+                                      options.name_prefix, "--lifetime",        "90"};
         for (const auto port : options.ports) {
             args.push_back("--port");
             args.push_back(std::to_string(port));
@@ -251,8 +251,8 @@ private:
                 }
                 continue;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 return false;
             }

@@ -75,7 +75,8 @@ ControlResponse inject(FakeDevice& device, std::string_view rest) {
     const auto command = target == "next" ? std::optional<uint16_t>() : number<uint16_t>(target);
     if (target != "next" && !command) return err("bad fault target " + std::string(target));
     const auto times = times_text == "always" ? std::optional<int>(FakeDevice::always) : number<int>(times_text);
-    if (!times || (*times <= 0 && *times != FakeDevice::always)) return err("bad fault count " + std::string(times_text));
+    if (!times || (*times <= 0 && *times != FakeDevice::always))
+        return err("bad fault count " + std::string(times_text));
     std::string problem;
     auto fault = parse_fault(kind, rest, problem);
     if (!fault) return err(problem);

@@ -46,18 +46,18 @@ struct PacketGeneratorState {
 
 struct InterfaceState {
     std::string nickname;
-    uint8_t interface_type = 0;       // 0 T1, 1 reserved, 2 T
-    uint8_t status_spare_byte = 0;    // the second byte of the status reply
-    uint16_t link_mode = 0x0282;      // status reply: 100 Mbit/s full duplex, leader
-    uint8_t link_state = 1;           // 0 down, 1 up
+    uint8_t interface_type = 0;              // 0 T1, 1 reserved, 2 T
+    uint8_t status_spare_byte = 0;           // the second byte of the status reply
+    uint16_t link_mode = 0x0282;             // status reply: 100 Mbit/s full duplex, leader
+    uint8_t link_state = 1;                  // 0 down, 1 up
     uint16_t supported_link_modes = 0x0786;  // 100 and 1000 Mbit/s full duplex, both roles, auto-negotiation
     uint16_t supported_status = device_status::success;
-    uint16_t eth_config = 0x0282;     // what set-config stores and get-config reports
+    uint16_t eth_config = 0x0282;  // what set-config stores and get-config reports
     uint16_t eth_config_status = device_status::success;
     uint16_t set_eth_config_status = device_status::success;
     uint16_t set_nickname_status = device_status::success;
     uint16_t identify_status = device_status::success;
-    uint8_t tc10_state = 0;           // 0 normal .. 3 sleep aborted
+    uint8_t tc10_state = 0;  // 0 normal .. 3 sleep aborted
     uint16_t tc10_state_status = device_status::success;
     uint16_t tc10_command_status = device_status::success;
     DcqState dcq;
@@ -84,7 +84,7 @@ struct FirmwareState {
 
 struct DeviceState {
     uint16_t protocol_version = 2;
-    uint64_t ean = 0x4260123456789;         // 42-60123-45678-9
+    uint64_t ean = 0x4260123456789;  // 42-60123-45678-9
     uint64_t serial_number = 20240017;
     uint64_t firmware_ean = 0x4260123456796;
     std::string name = "QX Test Device";

@@ -229,9 +229,7 @@ void FakeDevice::serve(int fd) {
                 case Fault::Kind::ErrorPacket:
                     keep_open = send_all(fd, stop_read_fd_, error_frame(fault->status));
                     break;
-                case Fault::Kind::RawBytes:
-                    keep_open = send_all(fd, stop_read_fd_, fault->bytes);
-                    break;
+                case Fault::Kind::RawBytes: keep_open = send_all(fd, stop_read_fd_, fault->bytes); break;
                 case Fault::Kind::Delay:
                     keep_open = pause(stop_read_fd_, fault->delay) && send_all(fd, stop_read_fd_, answer());
                     break;
@@ -243,8 +241,7 @@ void FakeDevice::serve(int fd) {
                     }
                     keep_open = false;
                     break;
-                case Fault::Kind::NoReply:
-                    break;
+                case Fault::Kind::NoReply: break;
                 case Fault::Kind::OversizeHeader: {
                     Bytes reply = frame(static_cast<uint16_t>(header.command + 1));
                     reply[2] = static_cast<uint8_t>(fault->announced_length);

@@ -91,7 +91,7 @@ private:
     Options options_;
     uint16_t port_ = 0;
     int listen_fd_ = -1;
-    int stop_read_fd_ = -1;   // readable once the device stops
+    int stop_read_fd_ = -1;  // readable once the device stops
     int stop_write_fd_ = -1;
 
     mutable std::mutex mutex_;

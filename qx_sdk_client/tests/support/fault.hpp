@@ -33,15 +33,21 @@ struct Fault {
         nagle,
     };
 
-    static Fault error_packet(uint16_t status) { return with(Kind::ErrorPacket, [&](Fault& f) { f.status = status; }); }
-    static Fault raw(Bytes bytes) { return with(Kind::RawBytes, [&](Fault& f) { f.bytes = std::move(bytes); }); }
+    static Fault error_packet(uint16_t status) {
+        return with(Kind::ErrorPacket, [&](Fault& f) { f.status = status; });
+    }
+    static Fault raw(Bytes bytes) {
+        return with(Kind::RawBytes, [&](Fault& f) { f.bytes = std::move(bytes); });
+    }
     static Fault delay_reply(std::chrono::milliseconds delay) {
         return with(Kind::Delay, [&](Fault& f) { f.delay = delay; });
     }
     static Fault close(size_t reply_prefix = 0) {
         return with(Kind::Close, [&](Fault& f) { f.reply_prefix = reply_prefix; });
     }
-    static Fault no_reply() { return with(Kind::NoReply, [](Fault&) {}); }
+    static Fault no_reply() {
+        return with(Kind::NoReply, [](Fault&) {});
+    }
     static Fault oversize_header(uint16_t announced_length) {
         return with(Kind::OversizeHeader, [&](Fault& f) { f.announced_length = announced_length; });
     }

@@ -100,8 +100,9 @@ Settings parse_arguments(int argc, char** argv) {
         std::string_view option;
         std::string_view field;
     } field_options[] = {
-        {"--version", "protocol_version"}, {"--ean", "ean"},           {"--serial", "serial_number"},
-        {"--name", "name"},                {"--nickname", "nickname"}, {"--interfaces", "interfaces"},
+        {"--version", "protocol_version"}, {"--ean", "ean"},
+        {"--serial", "serial_number"},     {"--name", "name"},
+        {"--nickname", "nickname"},        {"--interfaces", "interfaces"},
     };
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
