@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test:
-#   - flake8 over every Python file git tracks (config: .flake8);
+#   - flake8 over every Python file git tracks (config: .flake8), and
+#     clang-format 16 over every C++ file (config: .clang-format);
 #   - the decoders' fuzz targets, each for a few seconds (clang, libFuzzer);
 #   - a normal build: C++ and Python tests;
 #   - an AddressSanitizer/UBSan build: C++ tests, and the Python tests against
@@ -15,9 +16,14 @@ scripts/install_deps.sh
 
 jobs=$(nproc)
 
-# First, as it takes a second and the builds take minutes.
+# First, as they take seconds and the builds take minutes.
 if ! git ls-files -z -- '*.py' | xargs -0 flake8; then
   echo "run_tests.sh: flake8 found the above (settings in .flake8)" >&2
+  exit 1
+fi
+if ! git ls-files -z -- '*.cpp' '*.hpp' '*.h' | xargs -0 clang-format-16 --dry-run --Werror; then
+  echo "run_tests.sh: the C++ files above are not formatted (settings in .clang-format); to fix:" >&2
+  echo "  git ls-files -z -- '*.cpp' '*.hpp' '*.h' | xargs -0 clang-format-16 -i" >&2
   exit 1
 fi
 
