@@ -14,12 +14,13 @@
 """
 
 import datetime
-import json
 import os
 import resource
 import subprocess
 import sys
 import time
+
+import child_sweep
 
 CHILD_SECONDS = 60
 SCAN_ATTEMPTS = 3
@@ -91,19 +92,8 @@ def sweep(first, last, serial):
             next_scan = time.monotonic() + RATE_LIMIT_SECONDS
             results.append({"free": free, "returncode": child.returncode,
                             "stdout": child.stdout, "stderr": child.stderr})
-    for result in results:
-        print(json.dumps(result), flush=True)
-
-
-def main():
-    command, *numbers = sys.argv[1:]
-    if command == "sweep":
-        sweep(*map(int, numbers))
-    elif command == "scan":
-        scan(*map(int, numbers))
-    else:
-        sys.exit(f"unknown command {command!r}")
+    child_sweep.print_results(results)
 
 
 if __name__ == "__main__":
-    main()
+    child_sweep.main(sweep, scan)

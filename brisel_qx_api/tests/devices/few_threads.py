@@ -28,6 +28,8 @@ import subprocess
 import sys
 import time
 
+import child_sweep
+
 CHILD_SECONDS = 90
 SCANS = 2
 DEAD_SERVICES = 6
@@ -143,19 +145,8 @@ def sweep(first, last, serial):
             service.close()
         if device is not None:
             device.stop()
-    for result in results:
-        print(json.dumps(result), flush=True)
-
-
-def main():
-    command, *numbers = sys.argv[1:]
-    if command == "sweep":
-        sweep(*map(int, numbers))
-    elif command == "scan":
-        scan(*map(int, numbers))
-    else:
-        sys.exit(f"unknown command {command!r}")
+    child_sweep.print_results(results)
 
 
 if __name__ == "__main__":
-    main()
+    child_sweep.main(sweep, scan)

@@ -1,14 +1,10 @@
 """A scan in a process that has almost no file descriptors left fails
 cleanly or finds what it can; it never takes the process down."""
 
-import json
-import os
-import subprocess
-import sys
-
 import pytest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+import child_sweep
+
 FREE_COUNTS = range(0, 9)
 SERIAL = 4242
 NO_DAEMON = 'error Unknown error type DeviceDiscoveryError("Failed to create MDNS Service Daemon")'
@@ -17,15 +13,7 @@ NO_DAEMON = 'error Unknown error type DeviceDiscoveryError("Failed to create MDN
 @pytest.fixture(scope="module")
 def outcomes():
     # Runs before any test's watchdog is armed; the timeout bounds it.
-    # A namespace of its own, nested in this one, so that the scans find
-    # only the one device advertised there.
-    swept = subprocess.run(
-        ["unshare", "--net", "sh", "-c", 'ip link set lo up && ip link set lo multicast on && exec "$@"', "sh",
-         sys.executable, os.path.join(HERE, "few_descriptors.py"), "sweep",
-         str(FREE_COUNTS[0]), str(FREE_COUNTS[-1]), str(SERIAL)],
-        capture_output=True, text=True, timeout=280)
-    assert swept.returncode == 0, swept.stderr
-    results = [json.loads(line) for line in swept.stdout.splitlines()]
+    results = child_sweep.run_sweep("few_descriptors.py", FREE_COUNTS, SERIAL, timeout=280)
     assert [result["free"] for result in results] == list(FREE_COUNTS)
     return results
 

@@ -3,13 +3,11 @@ that hold a worker each: they fail cleanly or find what they can, and leave
 no thread or descriptor behind."""
 
 import json
-import os
-import subprocess
-import sys
 
 import pytest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+import child_sweep
+
 SPARE_COUNTS = range(0, 9)
 SERIAL = 4343
 ERROR = "error Unknown error type DeviceDiscoveryError("
@@ -21,15 +19,7 @@ DEAD_LINE = "Failed to connect to device NetworkError"
 @pytest.fixture(scope="module")
 def outcomes():
     # Runs before any test's watchdog is armed; the timeout bounds it.
-    # A namespace of its own, nested in this one, so that the scans find
-    # only the services advertised there.
-    swept = subprocess.run(
-        ["unshare", "--net", "sh", "-c", 'ip link set lo up && ip link set lo multicast on && exec "$@"', "sh",
-         sys.executable, os.path.join(HERE, "few_threads.py"), "sweep",
-         str(SPARE_COUNTS[0]), str(SPARE_COUNTS[-1]), str(SERIAL)],
-        capture_output=True, text=True, timeout=380)
-    assert swept.returncode == 0, swept.stderr
-    results = [json.loads(line) for line in swept.stdout.splitlines()]
+    results = child_sweep.run_sweep("few_threads.py", SPARE_COUNTS, SERIAL, timeout=380)
     assert [result["spare"] for result in results] == list(SPARE_COUNTS)
     for result in results:
         assert result["returncode"] == 0, result
