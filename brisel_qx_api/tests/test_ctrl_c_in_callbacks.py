@@ -12,26 +12,13 @@ import pytest
 FAILED_LINE = "Failed to call python function with error "
 
 
-class Quiet:
-    """Every report but update_started does nothing."""
-
-    def report_progress(self, total_transferred_bytes):
-        pass
-
-    def start_finalizing(self):
-        pass
-
-    def update_finished(self, update_result):
-        pass
-
-
 @pytest.mark.parametrize("repr_error", [KeyboardInterrupt("second"), MemoryError()])
 def test_a_failure_rendering_the_interrupt_neither_loses_nor_replaces_it(probe, capfd, repr_error):
     class Interrupt(KeyboardInterrupt):
         def __repr__(self):
             raise repr_error
 
-    class Callbacks(Quiet):
+    class Callbacks(probe.FirmwareUpdateCallbacks):
         def update_started(self, total_bytes):
             raise Interrupt("first")
 
@@ -64,18 +51,9 @@ OUT_OF_MEMORY_WHILE_RENDERING = textwrap.dedent("""
         def __repr__(self):
             return self.text
 
-    class Callbacks:
+    class Callbacks(probe.FirmwareUpdateCallbacks):
         def update_started(self, total_bytes):
             raise Interrupt()
-
-        def report_progress(self, total_transferred_bytes):
-            pass
-
-        def start_finalizing(self):
-            pass
-
-        def update_finished(self, update_result):
-            pass
 
     with open("/proc/self/statm") as statm:
         mapped = int(statm.read().split()[0]) * resource.getpagesize()
