@@ -107,6 +107,25 @@ bool refuse_netlink_sockets() {
     _exit(code);
 }
 
+// What the starved process holds before a daemon is made, to find what the
+// daemon leaves behind: exits 2 for a descriptor, 4 for a thread.
+struct Holdings {
+    std::size_t descriptors = qx_netns_test::open_fd_count();
+    std::size_t threads = qx_netns_test::thread_count();
+
+    void expect_threads_again() const {
+        if (!threads_back_to(threads)) {
+            fail_with(4, "a thread was left running");
+        }
+    }
+    void expect_all_again() const {
+        if (qx_netns_test::open_fd_count() != descriptors) {
+            fail_with(2, "a descriptor was left open");
+        }
+        expect_threads_again();
+    }
+};
+
 // Exits 0 when the daemon was refused and every descriptor and thread that
 // its start took is gone again.
 template <typename Starve>
@@ -114,18 +133,12 @@ template <typename Starve>
     if (!starve()) {
         fail_with(3, "could not starve the process");
     }
-    const std::size_t before = qx_netns_test::open_fd_count();
-    const std::size_t threads_before = qx_netns_test::thread_count();
+    const Holdings before;
     const bool started = ServiceDaemon::create().has_value();
     if (started) {
         fail_with(1, "the daemon started");
     }
-    if (qx_netns_test::open_fd_count() != before) {
-        fail_with(2, "a descriptor was left open");
-    }
-    if (!threads_back_to(threads_before)) {
-        fail_with(4, "a thread was left running");
-    }
+    before.expect_all_again();
     _exit(0);
 }
 
@@ -163,8 +176,7 @@ TEST_F(StarvedDaemonStart, NoThreadForTheDaemonIsAnError) {
     if (!leave_threads(1)) {
         fail_with(3, "could not starve the process");
     }
-    const std::size_t before = qx_netns_test::open_fd_count();
-    const std::size_t threads_before = qx_netns_test::thread_count();
+    const Holdings before;
     {
         auto daemon = ServiceDaemon::create();
         if (!daemon) {
@@ -193,9 +205,7 @@ TEST_F(StarvedDaemonStart, NoThreadForTheDaemonIsAnError) {
             fail_with(15, "the daemon was not stopped here");
         }
     }
-    if (!threads_back_to(threads_before)) {
-        fail_with(4, "a thread was left running");
-    }
+    before.expect_threads_again();
     // Destroyed without a shutdown, it is stopped here too.
     {
         auto daemon = ServiceDaemon::create();
@@ -203,12 +213,7 @@ TEST_F(StarvedDaemonStart, NoThreadForTheDaemonIsAnError) {
             fail_with(16, "the daemon did not start again");
         }
     }
-    if (qx_netns_test::open_fd_count() != before) {
-        fail_with(2, "a descriptor was left open");
-    }
-    if (!threads_back_to(threads_before)) {
-        fail_with(4, "a thread was left running");
-    }
+    before.expect_all_again();
     _exit(0);
 }
 
