@@ -15,8 +15,10 @@ std::string format_ean(uint64_t ean);
 
 // Reads one frame (4-byte header, then the payload it announces) into the
 // front of `buffer`, within the stream's read timeout counted from the call.
-// The first receive takes whatever is already waiting, so a reply that has
-// fully arrived costs one system call. With one request in flight, bytes
+// First it asks for what arrives to be acknowledged at once (a device with
+// Nagle's algorithm on would otherwise hold back what it sends next); then
+// the first receive takes whatever is already waiting, so a reply that has
+// fully arrived costs one receive. With one request in flight, bytes
 // received beyond the frame can only be left over or unasked for, and are
 // dropped. Failures are TcpStreamReadError: "Failed to read packet header",
 // "Failed to read remaining payload", or, for a payload longer than the
